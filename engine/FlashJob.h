@@ -1,0 +1,43 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+
+#include "engine/Codes.h"
+#include "engine/DeviceModel.h"
+#include "engine/WorkerThread.h"
+
+namespace rw {
+
+class JobNotifier;
+
+// The one job record shared by the window, the programming thread and the
+// animation thread. Value-initialise it (`new FlashJob{}`): every field starts at
+// zero. Only `running` and `failed` are written by more than one thread; the
+// status text changes hands only inside a synchronous status call.
+struct FlashJob {
+    int32_t deviceAddress = 0;  // 0..65535; only the low 16 bits go on the wire
+    int32_t port = 0;           // COM port number 1..8, or the IP port
+    int32_t baudRate = 0;       // serial speed in bit/s
+    int32_t imageLength = 0;    // bytes in the flat image
+    int32_t bytesWritten = 0;   // image bytes already written to the device
+    int32_t linkKind = 0;       // LINK_SERIAL, LINK_TCP, LINK_UDP (other values: serial)
+    std::atomic<uint8_t> running{0};
+    std::atomic<uint8_t> failed{0};
+    uint8_t autoExit = 0;  // started from the command line: quit when the job ends
+    char imagePath[1024] = {};
+    char statusText[256] = {};
+    char hostName[32] = {};
+    int32_t replyTimeoutMs = 0;
+    uint8_t txFrame[FRAME_BUFFER_SIZE] = {};
+    uint8_t rxFrame[FRAME_BUFFER_SIZE] = {};
+    uint8_t replyStatus = 0;
+    std::unique_ptr<uint8_t[]> image;  // flashEnd bytes of the model while a job runs
+    JobNotifier* window = nullptr;
+    std::FILE* logFile = nullptr;
+    WorkerThread workerThread;
+    const DeviceModel* model = nullptr;
+};
+
+}  // namespace rw

@@ -1,0 +1,26 @@
+#pragma once
+
+namespace rw {
+
+struct FlashJob;
+
+// How the programming thread reports to the window. The two "send" calls are
+// synchronous: they return only after the window has handled them, so the job's
+// statusText is read by the window while the worker waits. The two "post" calls
+// are queued and return at once. The window implements this interface; tests use
+// a recorder.
+class JobNotifier {
+public:
+    virtual ~JobNotifier() = default;
+    // WM_FLASH_STATUS: ended = 1 when the job has ended with this line; logged = 1
+    // when the line goes to the log file and the status history.
+    virtual void sendFlashStatus(FlashJob& job, int ended, int logged) = 0;
+    // WM_FLASH_CRC: the image CRC-8, 0..255.
+    virtual void sendFlashCrc(FlashJob& job, int crc) = 0;
+    // WM_FLASH_DONE: failed = 1 when the device failed.
+    virtual void postFlashDone(int failed) = 0;
+    // The quit request of command-line mode; exitCode becomes the program's.
+    virtual void postQuit(int exitCode) = 0;
+};
+
+}  // namespace rw
