@@ -1,0 +1,41 @@
+#pragma once
+// A clock for tests: time stands still until something sleeps or a test advances
+// it, so waits of seconds take no real time and every pause is recorded.
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "engine/Clock.h"
+
+namespace rwtest {
+
+class FakeClock : public rw::Clock {
+  public:
+    explicit FakeClock(int64_t startMs = 0) : nowMs_(startMs) {}
+
+    int64_t nowMs() override;
+    // Records the pause and advances the clock by it (negative pauses count as 0).
+    void sleepMs(int64_t ms) override;
+
+    void advanceMs(int64_t ms);
+    // Every sleepMs argument, in call order.
+    std::vector<int64_t> sleeps() const;
+    int64_t totalSleptMs() const;
+    void clearSleeps();
+
+  private:
+    mutable std::mutex mutex_;
+    int64_t nowMs_;
+    std::vector<int64_t> sleeps_;
+};
+
+// Installs a clock as the engine clock for the lifetime of this object.
+class ScopedEngineClock {
+  public:
+    explicit ScopedEngineClock(rw::Clock& clock) { rw::setEngineClock(&clock); }
+    ~ScopedEngineClock() { rw::setEngineClock(nullptr); }
+    ScopedEngineClock(const ScopedEngineClock&) = delete;
+    ScopedEngineClock& operator=(const ScopedEngineClock&) = delete;
+};
+
+}  // namespace rwtest

@@ -1,0 +1,196 @@
+#include "fakes/FakeLink.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "fakes/FakeClock.h"
+
+namespace rwtest {
+
+FakeLink::FakeLink(int kind, int port) {
+    linkKind = kind;
+    portNumber = port;
+    if (kind == rw::LINK_TCP || kind == rw::LINK_UDP) {
+        std::snprintf(linkText, sizeof linkText, "%s 127.0.0.2:%d",
+                      kind == rw::LINK_TCP ? "TCP" : "UDP", port);
+    } else {
+        std::snprintf(linkText, sizeof linkText, "COM%d", port);
+    }
+}
+
+void FakeLink::queueReply(Bytes reply) {
+    queueReplyPieces({std::move(reply)});
+}
+
+void FakeLink::queueReplyPieces(ReplyPieces pieces) {
+    std::lock_guard lock(mutex_);
+    script_.push_back(std::move(pieces));
+}
+
+void FakeLink::queueSilence() {
+    queueReplyPieces({});
+}
+
+void FakeLink::setResponder(Responder responder) {
+    std::lock_guard lock(mutex_);
+    responder_ = std::move(responder);
+}
+
+void FakeLink::injectInput(Bytes bytes) {
+    std::lock_guard lock(mutex_);
+    pending_.push_back(std::move(bytes));
+}
+
+void FakeLink::setWriteLimit(uint32_t maxBytes, int times) {
+    std::lock_guard lock(mutex_);
+    writeLimit_ = maxBytes;
+    writeLimitTimes_ = times;
+}
+
+void FakeLink::setOpenError(int code) {
+    std::lock_guard lock(mutex_);
+    errorCode = code;
+}
+
+void FakeLink::setTimeoutClock(FakeClock* clock) {
+    std::lock_guard lock(mutex_);
+    timeoutClock_ = clock;
+}
+
+std::vector<Bytes> FakeLink::writes() const {
+    std::lock_guard lock(mutex_);
+    return writes_;
+}
+
+Bytes FakeLink::lastWrite() const {
+    std::lock_guard lock(mutex_);
+    return writes_.empty() ? Bytes{} : writes_.back();
+}
+
+int FakeLink::writeCount() const {
+    std::lock_guard lock(mutex_);
+    return static_cast<int>(writes_.size());
+}
+
+int FakeLink::purgeCount() const {
+    std::lock_guard lock(mutex_);
+    return purges_;
+}
+
+std::vector<uint32_t> FakeLink::readTimeouts() const {
+    std::lock_guard lock(mutex_);
+    return readTimeouts_;
+}
+
+std::vector<uint32_t> FakeLink::baudRates() const {
+    std::lock_guard lock(mutex_);
+    return baudRates_;
+}
+
+size_t FakeLink::pendingBytes() const {
+    std::lock_guard lock(mutex_);
+    size_t total = 0;
+    for (const Bytes& piece : pending_) total += piece.size();
+    return total;
+}
+
+int FakeLink::setBaudRate(uint32_t bitsPerSecond) {
+    std::lock_guard lock(mutex_);
+    baudRates_.push_back(bitsPerSecond);
+    baudRate_ = bitsPerSecond;
+    return 1;
+}
+
+uint32_t FakeLink::getBaudRate() {
+    std::lock_guard lock(mutex_);
+    return baudRate_;
+}
+
+int FakeLink::purgeInput() {
+    std::lock_guard lock(mutex_);
+    ++purges_;
+    pending_.clear();
+    return 1;
+}
+
+int FakeLink::purgeOutput() {
+    return 1;
+}
+uint32_t FakeLink::commErrors() {
+    return 0;
+}
+int32_t FakeLink::outputPending() {
+    return 0;
+}
+
+int32_t FakeLink::inputAvailable() {
+    size_t bytes = pendingBytes();
+    return static_cast<int32_t>(std::min<size_t>(bytes, INT32_MAX));
+}
+
+uint32_t FakeLink::takePiece(uint8_t* buffer, uint32_t capacity) {
+    while (!pending_.empty() && pending_.front().empty()) pending_.pop_front();
+    if (pending_.empty() || capacity == 0) return 0;
+    Bytes& piece = pending_.front();
+    uint32_t count = static_cast<uint32_t>(std::min<size_t>(piece.size(), capacity));
+    std::memcpy(buffer, piece.data(), count);
+    if (count == piece.size()) {
+        pending_.pop_front();
+    } else {
+        piece.erase(piece.begin(), piece.begin() + count);
+    }
+    return count;
+}
+
+int32_t FakeLink::readWithTimeout(uint8_t* buffer, uint32_t capacity, uint32_t timeoutMs) {
+    FakeClock* clock = nullptr;
+    uint32_t count = 0;
+    {
+        std::lock_guard lock(mutex_);
+        readTimeouts_.push_back(timeoutMs);
+        count = takePiece(buffer, capacity);
+        clock = timeoutClock_;
+    }
+    if (count > 0) return static_cast<int32_t>(count);
+    if (clock != nullptr) clock->advanceMs(timeoutMs);
+    return rw::LINK_TIMEOUT;
+}
+
+uint32_t FakeLink::read(uint8_t* buffer, uint32_t capacity) {
+    std::lock_guard lock(mutex_);
+    return takePiece(buffer, capacity);
+}
+
+std::optional<ReplyPieces> FakeLink::nextScripted() {
+    std::lock_guard lock(mutex_);
+    if (script_.empty()) return std::nullopt;
+    ReplyPieces pieces = std::move(script_.front());
+    script_.pop_front();
+    return pieces;
+}
+
+uint32_t FakeLink::write(const uint8_t* data, uint32_t length) {
+    Bytes frame(data, data + length);
+    uint32_t accepted = length;
+    Responder responder;
+    {
+        std::lock_guard lock(mutex_);
+        writes_.push_back(frame);
+        if (writeLimitTimes_ != 0) {
+            accepted = std::min(length, writeLimit_);
+            if (writeLimitTimes_ > 0) --writeLimitTimes_;
+        }
+        responder = responder_;
+    }
+    if (accepted != length) return accepted;
+    std::optional<ReplyPieces> reply = nextScripted();
+    if (!reply && responder) reply = responder(frame);
+    if (reply) {
+        std::lock_guard lock(mutex_);
+        for (Bytes& piece : *reply) pending_.push_back(std::move(piece));
+    }
+    return accepted;
+}
+
+}  // namespace rwtest
