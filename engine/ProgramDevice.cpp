@@ -1,0 +1,258 @@
+#include "engine/ProgramDevice.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+
+#include "engine/Clock.h"
+#include "engine/FlashJob.h"
+#include "engine/HexImage.h"
+#include "engine/JobNotifier.h"
+#include "engine/Protocol.h"
+#include "engine/SoundPlayer.h"
+#include "engine/Sounds.h"
+#include "engine/SyncMailbox.h"
+#include "engine/WorkerThread.h"
+#include "link/Transport.h"
+
+namespace rw {
+
+namespace {
+
+// A failed pass of the write loop that returns faster than this (a peer that
+// closed its connection fails every try at once) is followed by a pause of this
+// length, so the loop cannot spin at full speed.
+constexpr int64_t kFastFailureMs = 50;
+constexpr int64_t kBackOffStepMs = 10;
+// How long waitForThreadEnd blocks in the mailbox before it looks again.
+constexpr int kServeWaitMs = 5;
+
+// The extension of the path's file name, with its dot ("" when there is none),
+// found the way the classic path splitter finds it: after the last '.' of the
+// last path component.
+std::string fileExtension(const char* path) {
+    std::string text(path, strnlen(path, sizeof(FlashJob::imagePath)));
+    size_t nameStart = text.find_last_of('/');
+    nameStart = nameStart == std::string::npos ? 0 : nameStart + 1;
+    size_t dot = text.find_last_of('.');
+    if (dot == std::string::npos || dot < nameStart) return {};
+    return text.substr(dot);
+}
+
+bool isHexExtension(const std::string& extension) {
+    if (extension.size() != 4) return false;
+    const char* expected = ".hex";
+    for (size_t i = 0; i < 4; ++i) {
+        char c = extension[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != expected[i]) return false;
+    }
+    return true;
+}
+
+// One run of the programming sequence for one device.
+class DeviceRun {
+public:
+    DeviceRun(FlashJob& job, const WorkerServices& services)
+        : job_(job), services_(services), clock_(engineClock()) {}
+
+    unsigned run();
+
+private:
+    bool openLink();
+    // The programming steps from the extension test to the CRC confirm. Returns
+    // the job's final status line, or nothing when the write loop was stopped
+    // (the device has then already been switched out of programming mode).
+    std::optional<std::string> programSteps();
+    void writeLoop();
+    // One pass: a block write and its status; true when the block was written.
+    bool writeOnePass();
+    void backOff();
+    std::optional<std::string> crcSteps();
+    unsigned finish();
+
+    void setStatus(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    void sendStatus(int ended, int logged);
+    void playScheme(const char* file, int flags);
+
+    FlashJob& job_;
+    const WorkerServices& services_;
+    Clock& clock_;
+    std::unique_ptr<Transport> link_;
+    std::string schemeFolder_;
+    int64_t silentUntilSeconds_ = 0;
+    bool loopSoundPending_ = false;
+};
+
+unsigned DeviceRun::run() {
+    schemeFolder_ = schemeFolder();
+    if (!openLink()) return finish();
+
+    std::string extension = fileExtension(job_.imagePath);
+    playScheme("start.wav", SOUND_ONCE);
+    setStatus("FLASHING %s @ %d...", job_.model->name.c_str(), job_.deviceAddress);
+    sendStatus(0, 1);
+    link_->setBaudRate(static_cast<uint32_t>(job_.baudRate));
+
+    std::optional<std::string> finalLine;
+    if (!isHexExtension(extension)) {
+        job_.failed = 1;
+        finalLine = "HEX FILE ERROR";
+    } else {
+        finalLine = programSteps();
+    }
+    if (finalLine) {
+        setStatus("%s", finalLine->c_str());
+        sendStatus(1, 1);
+        setProgrammingMode(*link_, job_, false);
+    }
+    return finish();
+}
+
+bool DeviceRun::openLink() {
+    link_ = services_.makeLink ? services_.makeLink(job_) : createLink(job_);
+    if (link_ && link_->lastError() == 0) return true;
+    job_.failed = 1;
+    setStatus("%s PORT INITIALIZE ERROR", link_ ? link_->linkName() : "");
+    sendStatus(1, 1);
+    return false;
+}
+
+std::optional<std::string> DeviceRun::programSteps() {
+    if (!loadHexImage(job_)) {
+        job_.failed = 1;
+        return "HEX2BIN ERROR";
+    }
+    if (job_.window != nullptr) job_.window->sendFlashCrc(job_, imageCrc8(job_));
+
+    // Models without mode parameters get no mode request; that result is not a failure.
+    setProgrammingMode(*link_, job_, true);
+
+    // A permission request that times out or is malformed does not stop the job.
+    if (sendDeviceCommand(*link_, job_, CMD_PERMISSION) == LINK_DEVICE_REFUSED) {
+        job_.failed = 1;
+        char line[64];
+        std::snprintf(line, sizeof line, "%d: PERMISSION DENIED", job_.deviceAddress);
+        return line;
+    }
+    if (sendDeviceCommand(*link_, job_, CMD_FLASH_INIT) != 0) {
+        job_.failed = 1;
+        return std::string(link_->linkName()) + " FLASH INITIALIZE ERROR";
+    }
+
+    // The device erases its flash now and stays silent meanwhile.
+    silentUntilSeconds_ = clock_.nowSeconds() + job_.model->eraseWaitSeconds;
+    playScheme("erase.wav", SOUND_LOOPING);
+    loopSoundPending_ = true;
+    if (job_.model->eraseWaitSeconds != 0) {
+        setStatus("ERASING FLASH MEMORY...");
+        sendStatus(0, 0);
+    }
+
+    writeLoop();
+    // An Abort that arrived while the last block was under way must not let the
+    // job go on to a verified CRC: an aborted job always ends failed.
+    if (!job_.running || job_.bytesWritten != job_.imageLength) {
+        job_.failed = 1;
+        setProgrammingMode(*link_, job_, false);
+        return std::nullopt;
+    }
+    return crcSteps();
+}
+
+void DeviceRun::writeLoop() {
+    // A failed block is retried without limit: the operator (or the caller's
+    // stall limit) decides when to stop by clearing `running`.
+    while (job_.running && job_.bytesWritten < job_.imageLength) {
+        int64_t passStartMs = clock_.nowMs();
+        bool written = writeOnePass();
+        if (!written && clock_.nowMs() - passStartMs < kFastFailureMs) backOff();
+    }
+}
+
+bool DeviceRun::writeOnePass() {
+    bool written = writeBlock(*link_, job_) == 0;
+    if (written) {
+        if (job_.failed || loopSoundPending_) playScheme("loop.wav", SOUND_LOOPING);
+        setStatus("SENT  %d / %d  BYTES...", job_.bytesWritten, job_.imageLength);
+        silentUntilSeconds_ = clock_.nowSeconds();
+        job_.failed = 0;
+        loopSoundPending_ = false;
+    } else if (silentUntilSeconds_ < clock_.nowSeconds()) {
+        playScheme("error.wav", SOUND_ONCE);
+        setStatus("FLASH WRITE ERROR  (%xh)",
+                  static_cast<unsigned>(job_.model->flashStart + job_.bytesWritten));
+        job_.failed = 1;
+        loopSoundPending_ = false;
+    }
+    // Within the erase wait a failure repeats the previous line unchanged.
+    sendStatus(0, 0);
+    return written;
+}
+
+void DeviceRun::backOff() {
+    for (int64_t waitedMs = 0; waitedMs < kFastFailureMs && job_.running;
+         waitedMs += kBackOffStepMs) {
+        clock_.sleepMs(kBackOffStepMs);
+    }
+}
+
+std::optional<std::string> DeviceRun::crcSteps() {
+    // Once the CRC byte write has begun the CRC steps decide the result, even
+    // when an Abort arrives meanwhile: it came too late to stop anything.
+    if (writeCrcByte(*link_, job_) != 0 ||
+        sendDeviceCommand(*link_, job_, CMD_FLASH_VERIFY) != 0) {
+        job_.failed = 1;
+        return "CRC CHECKSUM ERROR";
+    }
+    job_.failed = 0;
+    return "*** FLASH PROGRAMMING COMPLETE ***";
+}
+
+unsigned DeviceRun::finish() {
+    unsigned failed = job_.failed ? 1 : 0;
+    if (services_.sound != nullptr) {
+        services_.sound->playEndSound(schemeFolder_ + (failed ? "fail.wav" : "done.wav"));
+    }
+    if (job_.window != nullptr) job_.window->postFlashDone(static_cast<int>(failed));
+    job_.running = 0;
+    job_.image.reset();
+    link_.reset();
+    if (job_.autoExit && job_.window != nullptr) job_.window->postQuit(static_cast<int>(failed));
+    return failed;
+}
+
+void DeviceRun::setStatus(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(job_.statusText, sizeof job_.statusText, format, args);
+    va_end(args);
+}
+
+void DeviceRun::sendStatus(int ended, int logged) {
+    if (job_.window != nullptr) job_.window->sendFlashStatus(job_, ended, logged);
+}
+
+void DeviceRun::playScheme(const char* file, int flags) {
+    if (services_.sound != nullptr) playSchemeSound(*services_.sound, schemeFolder_ + file, flags);
+}
+
+}  // namespace
+
+unsigned ProgramDeviceThread(FlashJob& job, const WorkerServices& services) {
+    return DeviceRun(job, services).run();
+}
+
+void startProgramDeviceThread(FlashJob& job, const WorkerServices& services) {
+    job.workerThread.start([&job, services] { return ProgramDeviceThread(job, services); });
+}
+
+void waitForThreadEnd(WorkerThread* thread, SyncMailbox& mailbox) {
+    if (thread == nullptr) return;
+    while (!thread->finished()) mailbox.serveFor(kServeWaitMs);
+    thread->join();
+}
+
+}  // namespace rw
