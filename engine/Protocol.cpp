@@ -1,0 +1,204 @@
+#include "engine/Protocol.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+
+#include "engine/Clock.h"
+#include "engine/Codes.h"
+#include "engine/FlashJob.h"
+#include "engine/HexImage.h"
+#include "link/Transport.h"
+
+namespace rw {
+
+namespace {
+
+constexpr uint8_t FRAME_START = 0x02;
+constexpr uint8_t HOST_ADDRESS_HIGH = 0xFF;
+constexpr uint8_t HOST_ADDRESS_BASE = 0xF8;
+constexpr uint8_t WRITE_MARK = 0x77;
+constexpr uint8_t ACKNOWLEDGE = 0x06;
+constexpr int SHORT_REPLY_LENGTH = 7;
+constexpr int FULL_REPLY_LENGTH = 9;
+constexpr int MAX_BLOCK_BYTES = 128;
+constexpr int BLOCK_HEADER_BYTES = 13;
+constexpr int MODE_REPLY_TIMEOUT_MS = 3000;
+constexpr uint8_t MODE_PARAMETER_38 = 38;
+constexpr uint8_t MODE_PARAMETER_42 = 42;
+constexpr int MODE_38_SETTLE_MS = 1250;
+
+std::atomic<uint8_t> sequenceCounter{0};
+
+// Bytes 0, 1, 2, 5 and 6 of every request; exchange() fills in the source.
+void startRequest(FlashJob& job, uint8_t command) {
+    uint8_t* tx = job.txFrame;
+    tx[0] = FRAME_START;
+    tx[1] = static_cast<uint8_t>((job.deviceAddress >> 8) & 0xFF);
+    tx[2] = static_cast<uint8_t>(job.deviceAddress & 0xFF);
+    tx[5] = command;
+    tx[6] = WRITE_MARK;
+}
+
+void putAddress24(uint8_t* at, int32_t address) {
+    at[0] = static_cast<uint8_t>((address >> 16) & 0xFF);
+    at[1] = static_cast<uint8_t>((address >> 8) & 0xFF);
+    at[2] = static_cast<uint8_t>(address & 0xFF);
+}
+
+// Collects the reply until it holds `wanted` bytes or the deadline passes. A
+// reply often arrives in pieces (a USB serial adapter's latency timer, a UART
+// FIFO, a TCP stream split in two segments), so one read is not enough. Reply
+// deadlines run on the real monotonic clock: the links wait in real time.
+int readReply(Transport& link, FlashJob& job, int wanted) {
+    const int64_t timeoutMs = std::max<int32_t>(job.replyTimeoutMs, 0);
+    const int64_t deadlineMs = systemClock().nowMs() + timeoutMs;
+    int held = 0;
+    while (held < wanted) {
+        const int64_t leftMs = remainingMs(deadlineMs, systemClock().nowMs());
+        const int32_t n = link.readWithTimeout(job.rxFrame + held,
+                                               static_cast<uint32_t>(FRAME_BUFFER_SIZE - held),
+                                               static_cast<uint32_t>(leftMs));
+        // Nothing before the deadline, or a failed receive: stop with what we hold.
+        if (n <= 0) break;
+        held += std::min(n, FRAME_BUFFER_SIZE - held);
+    }
+    return held;
+}
+
+}  // namespace
+
+uint32_t frameSum(const uint8_t* bytes, int count) {
+    uint32_t sum = 0;
+    for (int i = 0; i < count; ++i) sum += bytes[i];
+    return sum;
+}
+
+int checkReply(Transport& link, FlashJob& job) {
+    const uint8_t* tx = job.txFrame;
+    uint8_t* rx = job.rxFrame;
+    const bool shortForm = tx[5] == CMD_MODE;
+    // A short reply must fail the tests below, not borrow bytes of an earlier try.
+    std::memset(rx, 0, FRAME_BUFFER_SIZE);
+    if (readReply(link, job, shortForm ? SHORT_REPLY_LENGTH : FULL_REPLY_LENGTH) == 0) {
+        return LINK_TIMEOUT;
+    }
+    if (rx[0] != FRAME_START) return LINK_FAIL;
+    if (rx[1] != tx[3] || rx[2] != tx[4] || rx[3] != tx[1] || rx[4] != tx[2]) return LINK_FAIL;
+    if (rx[5] != ACKNOWLEDGE) return LINK_FAIL;
+    if (shortForm) {
+        return rx[6] == (frameSum(rx, 6) & 0xFF) ? LINK_OK : LINK_BAD_CHECKSUM;
+    }
+    if (rx[6] != tx[5]) return LINK_FAIL;
+    // A refusal is decided before the checksum is looked at.
+    job.replyStatus = rx[7];
+    if (job.replyStatus != 0) return LINK_DEVICE_REFUSED;
+    return rx[8] == (frameSum(rx, 8) & 0xFF) ? LINK_OK : LINK_BAD_CHECKSUM;
+}
+
+int exchange(Transport& link, FlashJob& job, int length, int settleMs) {
+    if (length < 8 || length > FRAME_BUFFER_SIZE) return LINK_FAIL;
+    uint8_t* tx = job.txFrame;
+    std::memset(job.rxFrame, 0, FRAME_BUFFER_SIZE);
+    job.replyStatus = 0;
+    // Every try of one request carries the same sequence value; the next request
+    // gets the next one.
+    const uint8_t sequence = sequenceCounter.load() & 3;
+    sequenceCounter.store((sequence + 1) & 3);
+    tx[3] = HOST_ADDRESS_HIGH;
+    tx[4] = static_cast<uint8_t>(HOST_ADDRESS_BASE + sequence);
+    tx[length - 1] = static_cast<uint8_t>(frameSum(tx, length - 1) & 0xFF);
+    link.purgeInput();
+
+    const int tries = tx[5] == CMD_PERMISSION ? 1 : 3;
+    int result = LINK_FAIL;
+    for (int attempt = 0; attempt < tries; ++attempt) {
+        const uint32_t sent = link.write(tx, static_cast<uint32_t>(length));
+        result = sent == static_cast<uint32_t>(length) ? checkReply(link, job) : LINK_FAIL;
+        if (result == LINK_OK) {
+            if (settleMs != 0) engineClock().sleepMs(settleMs);
+            return LINK_OK;
+        }
+    }
+    return result == LINK_DEVICE_REFUSED ? LINK_DEVICE_REFUSED : LINK_FAIL;
+}
+
+int setProgrammingMode(Transport& link, FlashJob& job, bool on) {
+    job.replyTimeoutMs = MODE_REPLY_TIMEOUT_MS;
+    if (job.model == nullptr) return LINK_FAIL;
+    uint8_t parameter = 0;
+    int settleMs = 0;
+    switch (job.model->code) {
+        case 0x4400:
+        case 0x3000:
+            parameter = MODE_PARAMETER_38;
+            settleMs = MODE_38_SETTLE_MS;
+            break;
+        case 0x4255:
+            parameter = MODE_PARAMETER_42;
+            break;
+        default:
+            return LINK_FAIL;
+    }
+    startRequest(job, CMD_MODE);
+    job.txFrame[7] = 0x01;
+    job.txFrame[8] = parameter;
+    job.txFrame[9] = on ? 1 : 0;
+    return exchange(link, job, 11, settleMs);
+}
+
+int sendDeviceCommand(Transport& link, FlashJob& job, uint8_t command) {
+    job.txFrame[5] = command;
+    if (job.model == nullptr) return LINK_FAIL;
+    int length = 0;
+    if (command == CMD_PERMISSION || command == CMD_FLASH_INIT) {
+        job.txFrame[7] = static_cast<uint8_t>(job.model->code >> 8);
+        job.txFrame[8] = static_cast<uint8_t>(job.model->code & 0xFF);
+        length = 10;
+    } else if (command == CMD_FLASH_VERIFY) {
+        if (!job.image) return LINK_FAIL;
+        job.txFrame[7] = imageCrc8(job);
+        length = 9;
+    } else {
+        return LINK_FAIL;
+    }
+    startRequest(job, command);
+    return exchange(link, job, length, 0);
+}
+
+int writeBlock(Transport& link, FlashJob& job) {
+    // The block must lie inside the image buffer (flashEnd bytes of the model).
+    if (job.model == nullptr || !job.image || job.bytesWritten < 0 ||
+        job.imageLength > job.model->flashEnd || job.bytesWritten >= job.imageLength) {
+        return LINK_FAIL;
+    }
+    const int count = std::min(job.imageLength - job.bytesWritten, MAX_BLOCK_BYTES);
+    startRequest(job, CMD_FLASH_WRITE);
+    putAddress24(job.txFrame + 7, job.model->flashStart + job.bytesWritten);
+    job.txFrame[10] = static_cast<uint8_t>(count >> 8);
+    job.txFrame[11] = static_cast<uint8_t>(count & 0xFF);
+    std::memcpy(job.txFrame + 12, job.image.get() + job.bytesWritten, static_cast<size_t>(count));
+    if (exchange(link, job, count + BLOCK_HEADER_BYTES, 0) != LINK_OK) return LINK_FAIL;
+    job.bytesWritten += count;
+    return LINK_OK;
+}
+
+int writeCrcByte(Transport& link, FlashJob& job) {
+    if (job.model == nullptr || !job.image) return LINK_FAIL;
+    startRequest(job, CMD_FLASH_WRITE);
+    putAddress24(job.txFrame + 7, job.model->crcAddress());
+    job.txFrame[10] = 0x00;
+    job.txFrame[11] = 0x01;
+    job.txFrame[12] = imageCrc8(job);
+    return exchange(link, job, 14, 0) == LINK_OK ? LINK_OK : LINK_FAIL;
+}
+
+uint8_t requestSequence() {
+    return sequenceCounter.load() & 3;
+}
+
+void setRequestSequence(uint8_t value) {
+    sequenceCounter.store(value & 3);
+}
+
+}  // namespace rw
