@@ -1,0 +1,85 @@
+#include "link/SocketTransport.h"
+
+#include <cstdio>
+
+#include "engine/Clock.h"
+
+namespace rw {
+
+SocketTransport::SocketTransport(const char* kindText, int32_t kind, const char* hostText,
+                                 int32_t port) {
+    if (hostText == nullptr) hostText = "";
+    std::snprintf(linkText, sizeof linkText, "%s %s:%d", kindText, hostText, port);
+    socketHandle = socketapi::INVALID_SOCKET_HANDLE;
+    linkKind = kind;
+    portNumber = port;
+    if (resolve(hostText, hostAddress) != 0) errorCode = LINK_FAIL;
+}
+
+SocketTransport::~SocketTransport() {
+    closeSocketHandle();
+}
+
+void SocketTransport::closeSocketHandle() {
+    if (socketHandle == socketapi::INVALID_SOCKET_HANDLE) return;
+    socketapi::closeSocket(socketHandle);
+    socketHandle = socketapi::INVALID_SOCKET_HANDLE;
+}
+
+void SocketTransport::setRemoteAddress(uint32_t addressNetworkOrder) {
+    remoteAddress = SocketAddressV4{};
+    remoteAddress.family = socketapi::ADDRESS_FAMILY_INET;
+    remoteAddress.portNetworkOrder = socketapi::hostToNetwork16(static_cast<uint16_t>(portNumber));
+    remoteAddress.addressNetworkOrder = addressNetworkOrder;
+}
+
+int SocketTransport::resolve(const char* hostText, uint32_t& address) {
+    if (hostText == nullptr || hostText[0] == '\0') return LINK_FAIL;
+    if (socketapi::parseDottedAddress(hostText, address)) return 0;
+    return socketapi::lookupFirstIPv4(hostText, address) ? 0 : LINK_FAIL;
+}
+
+int SocketTransport::purgeInput() {
+    if (inputAvailable() == 0) return 0;
+    uint8_t scratch[PURGE_SCRATCH_SIZE];
+    return static_cast<int>(read(scratch, sizeof scratch));
+}
+
+int SocketTransport::purgeOutput() {
+    errorCode = 0;
+    return 0;
+}
+
+uint32_t SocketTransport::commErrors() {
+    return 0;
+}
+
+int32_t SocketTransport::outputPending() {
+    return socketapi::pollSocket(socketHandle, true, 0);
+}
+
+int32_t SocketTransport::inputAvailable() {
+    return socketapi::pollSocket(socketHandle, false, 0);
+}
+
+int32_t SocketTransport::readWithTimeout(uint8_t* buffer, uint32_t capacity, uint32_t timeoutMs) {
+    Clock& clock = systemClock();
+    const int64_t deadlineMs = clock.nowMs() + timeoutMs;
+    // A failed poll (-1) counts as input: the read then reports the failure as 0.
+    while (inputAvailable() == 0) {
+        const int64_t leftMs = remainingMs(deadlineMs, clock.nowMs());
+        if (leftMs == 0) return LINK_TIMEOUT;
+        if (socketapi::pollSocket(socketHandle, false, static_cast<uint32_t>(leftMs)) != 0) break;
+    }
+    return static_cast<int32_t>(read(buffer, capacity));
+}
+
+uint32_t SocketTransport::read(uint8_t*, uint32_t) {
+    return 0;
+}
+
+uint32_t SocketTransport::write(const uint8_t*, uint32_t) {
+    return 0;
+}
+
+}  // namespace rw

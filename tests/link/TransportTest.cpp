@@ -1,0 +1,86 @@
+// The byte and string operations that every link inherits from Transport.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "engine/Codes.h"
+#include "link/Transport.h"
+
+namespace rw {
+namespace {
+
+// Records the lengths handed to write and serves one scripted read.
+class ScriptedLink : public Transport {
+  public:
+    uint32_t writeResult = 0;
+    std::vector<uint32_t> writeLengths;
+    std::vector<uint8_t> readBytes;
+    std::vector<uint32_t> readCapacities;
+
+    int purgeInput() override { return 0; }
+    int purgeOutput() override { return 0; }
+    uint32_t commErrors() override { return 0; }
+    int32_t outputPending() override { return 0; }
+    int32_t inputAvailable() override { return readBytes.empty() ? 0 : 1; }
+    int32_t readWithTimeout(uint8_t*, uint32_t, uint32_t) override { return LINK_TIMEOUT; }
+    uint32_t read(uint8_t* buffer, uint32_t capacity) override {
+        readCapacities.push_back(capacity);
+        const uint32_t count =
+            std::min<uint32_t>(capacity, static_cast<uint32_t>(readBytes.size()));
+        std::copy_n(readBytes.begin(), count, buffer);
+        return count;
+    }
+    uint32_t write(const uint8_t*, uint32_t length) override {
+        writeLengths.push_back(length);
+        return writeResult;
+    }
+};
+
+TEST(Transport, WriteStringWritesTheTextWithoutTerminatorAndReturnsWritesCount) {
+    struct Case {
+        const char* text;
+        uint32_t writeResult;
+        uint32_t expectedLength;
+    };
+    for (const Case& c : {Case{"", 0, 0}, Case{"abc", 3, 3}, Case{"abcdef", 2, 6}}) {
+        SCOPED_TRACE(c.text);
+        ScriptedLink link;
+        link.writeResult = c.writeResult;
+        EXPECT_EQ(link.writeString(c.text), c.writeResult);
+        EXPECT_EQ(link.writeLengths, std::vector<uint32_t>{c.expectedLength});
+    }
+}
+
+TEST(Transport, WriteByteSucceedsOnlyWhenOneByteWasTaken) {
+    for (const uint32_t taken : {0u, 1u, 2u}) {
+        ScriptedLink link;
+        link.writeResult = taken;
+        EXPECT_EQ(link.writeByte(0x7E), taken == 1 ? 0 : LINK_FAIL) << taken;
+        EXPECT_EQ(link.writeLengths, std::vector<uint32_t>{1});
+    }
+}
+
+TEST(Transport, ReadByteGivesTheWholeByteRangeOrTimeoutFromOneRead) {
+    for (const int value : {0x00, 0x7F, 0xFF, -1}) {
+        ScriptedLink link;
+        if (value >= 0) link.readBytes = {static_cast<uint8_t>(value)};
+        EXPECT_EQ(link.readByte(), value >= 0 ? value : LINK_TIMEOUT) << value;
+        EXPECT_EQ(link.readCapacities, std::vector<uint32_t>{1}) << "a single read, no waiting";
+    }
+}
+
+TEST(Transport, BaseLineSettingsChangeNothing) {
+    ScriptedLink link;
+    EXPECT_EQ(link.kind(), 0);
+    EXPECT_EQ(link.isSerial() + link.isTcp() + link.isUdp(), 0);
+    EXPECT_EQ(link.setBaudRate(38400), 1);
+    EXPECT_EQ(link.getBaudRate(), 0u);
+    EXPECT_EQ(link.setStopBits(1), 1);
+    EXPECT_EQ(link.getStopBits(), 0);
+    EXPECT_EQ(link.lastError(), 0);
+    EXPECT_STREQ(link.linkName(), "");
+}
+
+}  // namespace
+}  // namespace rw
