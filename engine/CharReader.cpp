@@ -1,0 +1,26 @@
+#include "engine/CharReader.h"
+
+namespace rw {
+
+CharReader::~CharReader() {
+    if (file_ != nullptr) std::fclose(file_);
+}
+
+bool CharReader::open(const char* path) {
+    if (file_ != nullptr) return false;
+    file_ = std::fopen(path, "rb");
+    if (file_ == nullptr) return false;
+    buffer_ = std::make_unique<unsigned char[]>(BUFFER_SIZE);
+    next_ = end_ = buffer_.get();
+    return true;
+}
+
+bool CharReader::refill() {
+    if (file_ == nullptr) return false;
+    size_t count = std::fread(buffer_.get(), 1, BUFFER_SIZE, file_);
+    next_ = buffer_.get();
+    end_ = next_ + count;
+    return count > 0;
+}
+
+}  // namespace rw

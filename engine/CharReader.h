@@ -1,0 +1,37 @@
+#pragma once
+#include <cstddef>
+#include <cstdio>
+#include <memory>
+
+namespace rw {
+
+// Reads a file one character at a time through a large buffer, without line
+// buffering: each byte of the file is fetched from the system once. The file is
+// closed when the reader is destroyed, so every exit path of a caller closes it.
+class CharReader {
+  public:
+    CharReader() = default;
+    ~CharReader();
+    CharReader(const CharReader&) = delete;
+    CharReader& operator=(const CharReader&) = delete;
+
+    // Opens `path` for binary reading. False when it cannot be opened.
+    bool open(const char* path);
+    // The next character (0..255), or -1 at the end of the file or on a read error.
+    int get() {
+        if (next_ == end_ && !refill()) return -1;
+        return *next_++;
+    }
+
+  private:
+    static constexpr size_t BUFFER_SIZE = 64 * 1024;
+
+    bool refill();
+
+    std::FILE* file_ = nullptr;
+    std::unique_ptr<unsigned char[]> buffer_;
+    const unsigned char* next_ = nullptr;
+    const unsigned char* end_ = nullptr;
+};
+
+}  // namespace rw

@@ -1,0 +1,133 @@
+// romwright-inspect: the operator's check of an Intel HEX file before a device
+// is touched. Loads the file exactly as a programming job would and prints the
+// image length and the CRC-8 that the device will be asked to confirm.
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/DeviceModel.h"
+#include "engine/FlashJob.h"
+#include "engine/HexImage.h"
+
+namespace {
+
+constexpr int EXIT_LOADED = 0;
+constexpr int EXIT_LOAD_FAILED = 1;
+constexpr int EXIT_USAGE = 2;
+
+struct Options {
+    std::string model;
+    std::string file;
+    std::string dumpPath;
+    bool help = false;
+};
+
+void printUsage(std::FILE* out, const rw::ModelTable& models) {
+    std::fprintf(out,
+                 "Usage: romwright-inspect MODEL FILE [--dump OUT]\n"
+                 "\n"
+                 "Loads the Intel HEX file FILE for the controller model MODEL as a\n"
+                 "programming job would, and prints the model's flash region, the image\n"
+                 "length and the image CRC-8 that the device will confirm.\n"
+                 "\n"
+                 "  --dump OUT  also write the flat image (image length bytes, starting at\n"
+                 "              the region's first address) to the file OUT\n"
+                 "  --help      show this text\n"
+                 "\n"
+                 "Exit status: 0 loaded, 1 the file did not load (HEX2BIN ERROR) or the\n"
+                 "dump could not be written, 2 usage error.\n"
+                 "\n"
+                 "Models:\n");
+    for (const auto& model : models) std::fprintf(out, "  %s\n", model->name.c_str());
+}
+
+// False on a usage error (message already printed).
+bool parseArguments(int argc, char** argv, Options& options) {
+    std::vector<std::string> positional;
+    for (int k = 1; k < argc; ++k) {
+        std::string arg = argv[k];
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+        } else if (arg == "--dump") {
+            if (k + 1 >= argc) {
+                std::fprintf(stderr, "romwright-inspect: --dump needs a file name\n");
+                return false;
+            }
+            options.dumpPath = argv[++k];
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            std::fprintf(stderr, "romwright-inspect: unknown option %s\n", arg.c_str());
+            return false;
+        } else {
+            positional.push_back(arg);
+        }
+    }
+    if (options.help) return true;
+    if (positional.size() != 2) {
+        std::fprintf(stderr, "romwright-inspect: expected MODEL and FILE (try --help)\n");
+        return false;
+    }
+    options.model = positional[0];
+    options.file = positional[1];
+    return true;
+}
+
+void printRegion(const rw::DeviceModel& model) {
+    const long first = model.flashStart;
+    const long last = model.crcAddress();
+    std::printf("Model: %s\n", model.name.c_str());
+    std::printf("Region: 0x%06lX to 0x%06lX (%ld bytes, CRC byte at 0x%06lX)\n", first, last,
+                last - first + 1, last);
+}
+
+bool writeDump(const std::string& path, const rw::FlashJob& job) {
+    std::FILE* out = std::fopen(path.c_str(), "wb");
+    if (out == nullptr) return false;
+    size_t length = static_cast<size_t>(job.imageLength);
+    bool written = length == 0 || std::fwrite(job.image.get(), 1, length, out) == length;
+    return std::fclose(out) == 0 && written;
+}
+
+int inspect(const Options& options, const rw::DeviceModel& model) {
+    auto job = std::make_unique<rw::FlashJob>();
+    job->model = &model;
+    if (options.file.size() >= sizeof job->imagePath) {
+        std::fprintf(stderr, "romwright-inspect: file name too long\n");
+        return EXIT_USAGE;
+    }
+    std::memcpy(job->imagePath, options.file.c_str(), options.file.size() + 1);
+
+    printRegion(model);
+    if (!rw::loadHexImage(*job)) {
+        std::printf("HEX2BIN ERROR\n");
+        return EXIT_LOAD_FAILED;
+    }
+    std::printf("Image length: 0x%X hex, %d bytes\n", static_cast<unsigned>(job->imageLength),
+                job->imageLength);
+    std::printf("CRC8 = %02x hex\n", rw::imageCrc8(*job));
+    if (!options.dumpPath.empty() && !writeDump(options.dumpPath, *job)) {
+        std::fprintf(stderr, "romwright-inspect: cannot write %s\n", options.dumpPath.c_str());
+        return EXIT_LOAD_FAILED;
+    }
+    return EXIT_LOADED;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    rw::ModelTable models = rw::buildModelTable();
+    Options options;
+    if (!parseArguments(argc, argv, options)) return EXIT_USAGE;
+    if (options.help) {
+        printUsage(stdout, models);
+        return EXIT_LOADED;
+    }
+    const rw::DeviceModel* model = rw::findModel(models, options.model);
+    if (model == nullptr) {
+        std::fprintf(stderr, "romwright-inspect: unknown model \"%s\"\n\n", options.model.c_str());
+        printUsage(stderr, models);
+        return EXIT_USAGE;
+    }
+    return inspect(options, *model);
+}
