@@ -1,0 +1,55 @@
+#pragma once
+// Runs a program of ours or an independent tool as a user would (no shell, so
+// no quoting issues), capturing its standard output.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+namespace rwtest {
+
+struct ProcessResult {
+    int exitCode = -1;  // -1 when the program could not be run or was killed
+    std::string output;
+};
+
+inline ProcessResult runProcess(const std::vector<std::string>& args) {
+    ProcessResult result;
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0) return result;
+    pid_t pid = ::fork();
+    if (pid < 0) {
+        ::close(pipeFds[0]);
+        ::close(pipeFds[1]);
+        return result;
+    }
+    if (pid == 0) {
+        ::dup2(pipeFds[1], STDOUT_FILENO);
+        ::close(pipeFds[0]);
+        ::close(pipeFds[1]);
+        std::vector<char*> argv;
+        for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(pipeFds[1]);
+    char buffer[4096];
+    ssize_t count;
+    while ((count = ::read(pipeFds[0], buffer, sizeof buffer)) > 0) {
+        result.output.append(buffer, static_cast<size_t>(count));
+    }
+    ::close(pipeFds[0]);
+    int status = 0;
+    if (::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
+        result.exitCode = WEXITSTATUS(status);
+    }
+    return result;
+}
+
+inline std::string inspectPath() {
+    return std::string(ROMWRIGHT_BIN_DIR) + "/romwright-inspect";
+}
+
+}  // namespace rwtest
