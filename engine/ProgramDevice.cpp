@@ -15,7 +15,9 @@
 #include "engine/Sounds.h"
 #include "engine/SyncMailbox.h"
 #include "engine/WorkerThread.h"
+#include "link/TcpTransport.h"
 #include "link/Transport.h"
+#include "link/UdpTransport.h"
 
 namespace rw {
 
@@ -240,6 +242,17 @@ void DeviceRun::playScheme(const char* file, int flags) {
 }
 
 }  // namespace
+
+std::unique_ptr<Transport> createLink(FlashJob& job) {
+    switch (job.linkKind) {
+        case LINK_TCP:
+            return std::make_unique<TcpTransport>(job.hostName, job.port);
+        case LINK_UDP:
+            return std::make_unique<UdpTransport>(job.hostName, job.port);
+        default:
+            return nullptr;  // SERIAL-PENDING
+    }
+}
 
 unsigned ProgramDeviceThread(FlashJob& job, const WorkerServices& services) {
     return DeviceRun(job, services).run();
