@@ -1,0 +1,63 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+
+#include "link/SerialPort.h"
+#include "link/Transport.h"
+
+namespace rw {
+
+// A COM port link: 8 data bits, no parity, two stop bits, no flow control,
+// DTR and RTS inactive, 19200 bit/s until setBaudRate. COM port N is the
+// device that serialDevicePath(N) names; the link's name stays "COMN".
+class SerialTransport : public Transport {
+  public:
+    explicit SerialTransport(int32_t portNumber);
+    ~SerialTransport() override;
+
+    // Stop-bit code 0 one, 1 one and a half (two on POSIX), 2 two. The code is
+    // kept even when the port refuses it; non-zero result = applied.
+    int setStopBits(uint8_t code) override;
+    uint8_t getStopBits() override;
+    // Any rate; the rate is kept even when the port refuses it; non-zero = applied.
+    int setBaudRate(uint32_t bitsPerSecond) override;
+    uint32_t getBaudRate() override;
+
+    // Discard the driver's input / output queue; 1 done, 0 refused.
+    int purgeInput() override;
+    int purgeOutput() override;
+    // LINE_ERROR_* flags for the errors since the previous call; 0 when the
+    // driver keeps no error counters.
+    uint32_t commErrors() override;
+    int32_t outputPending() override;
+    int32_t inputAvailable() override;
+    // Collects bytes until the line has been quiet for quietTimeMs() after the
+    // last one: the count. LINK_TIMEOUT when the time-out is 0, when nothing
+    // came, or when bytes kept coming until the deadline.
+    int32_t readWithTimeout(uint8_t* buffer, uint32_t capacity, uint32_t timeoutMs) override;
+    // Queued bytes only, never waits; a short read records LINK_SHORT_READ.
+    uint32_t read(uint8_t* buffer, uint32_t capacity) override;
+    // At most the room left in the output queue (outQueueSize minus what is
+    // queued); a count below the length records LINK_SHORT_WRITE.
+    uint32_t write(const uint8_t* data, uint32_t length) override;
+
+    // 3.5 character times of 11 bits at the given rate, at least 1 ms: the
+    // silence that ends a reply (32 ms at 1200 bit/s, 1 ms at 38400).
+    static uint32_t quietTimeMs(uint32_t bitsPerSecond);
+
+  private:
+    int openPort();
+    int closePort();
+    // How long write may wait for the driver to take `count` bytes: twice
+    // their transmission time plus a second, so a stalled line cannot hang the job.
+    uint32_t writeLimitMs(uint32_t count) const;
+
+    serialport::PortHandle portHandle = serialport::INVALID_PORT_HANDLE;
+    uint32_t inQueueSize = 1024;
+    uint32_t outQueueSize = 1024;
+    std::unique_ptr<SerialSettings> portSettings;
+    std::unique_ptr<SerialTimeouts> portTimeouts;
+    LineErrorCounts lineErrorsSeen;
+};
+
+}  // namespace rw
