@@ -15,6 +15,7 @@
 #include "engine/Sounds.h"
 #include "engine/SyncMailbox.h"
 #include "engine/WorkerThread.h"
+#include "link/SerialTransport.h"
 #include "link/TcpTransport.h"
 #include "link/Transport.h"
 #include "link/UdpTransport.h"
@@ -250,7 +251,7 @@ std::unique_ptr<Transport> createLink(FlashJob& job) {
         case LINK_UDP:
             return std::make_unique<UdpTransport>(job.hostName, job.port);
         default:
-            return nullptr;  // SERIAL-PENDING
+            return std::make_unique<SerialTransport>(job.port);
     }
 }
 
