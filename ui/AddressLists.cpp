@@ -50,3 +50,9 @@ AddressList parseAddressList(const std::string& text) {
     }
     return result;
 }
+
+void queueAddressList(const std::string& text) {
+    pendingQueue().clear();
+    failedList().clear();
+    for (uint16_t address : parseAddressList(text)) pendingQueue().push_back(address);
+}

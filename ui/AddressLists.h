@@ -15,3 +15,7 @@ AddressList& failedList();
 // Splits text at runs of tab, CR, LF, comma and blank; each token read like
 // atoi, reduced to its low 16 bits; zeros and duplicates dropped.
 AddressList parseAddressList(const std::string& text);
+
+// Go in the device list: empties PendingQueue and then FailedList (also when
+// text holds no address), then queues the addresses of text in order.
+void queueAddressList(const std::string& text);

@@ -1,32 +1,29 @@
 #include "ui/AnimationThread.h"
 
-#include <QColor>
 #include <QPainter>
-#include <array>
+#include <vector>
 
 #include "engine/Clock.h"
 #include "engine/Codes.h"
 #include "engine/FlashJob.h"
+#include "ui/Artwork.h"
 
 namespace {
-// Frame order of the gear bitmaps (there is no 137).
-constexpr std::array<int, 9> kFrameIds = {136, 138, 139, 140, 141, 142, 143, 144, 145};
 
-QImage loadFrame(int id) {
-    QImage image(QStringLiteral(":/bitmaps/%1.png").arg(id));
-    return image.convertToFormat(QImage::Format_ARGB32);
-}
-
-// Pure white is the frames' transparent colour.
-QImage withWhiteTransparent(QImage frame) {
+// Pure white is the frames' transparent colour; every other pixel is opaque.
+QImage loadKeyedFrame(int id) {
+    QImage frame = QImage(bitmapPath(id)).convertToFormat(QImage::Format_ARGB32);
     for (int y = 0; y < frame.height(); ++y) {
         auto* line = reinterpret_cast<QRgb*>(frame.scanLine(y));
         for (int x = 0; x < frame.width(); ++x) {
-            if ((line[x] & 0x00FFFFFFu) == 0x00FFFFFFu) line[x] = 0;
+            line[x] = (line[x] & 0x00FFFFFFu) == 0x00FFFFFFu ? 0u : (line[x] | 0xFF000000u);
         }
     }
     return frame;
 }
+
+bool jobRunning(const rw::FlashJob& job) { return job.running.load() != 0; }
+
 }  // namespace
 
 AnimationThread::~AnimationThread() { join(); }
@@ -43,30 +40,43 @@ void AnimationThread::join() {
     if (thread_.joinable()) thread_.join();
 }
 
-void AnimationThread::start(const rw::FlashJob& job, FrameSink sink, rw::Clock* clock) {
+void AnimationThread::setBackground(QColor background) {
+    background_.store(background.rgb(), std::memory_order_relaxed);
+}
+
+void AnimationThread::start(const rw::FlashJob& job, FrameSink sink, QColor background,
+                            rw::Clock* clock) {
     join();
+    initArtwork();
+    setBackground(background);
     done_.store(false, std::memory_order_release);
     rw::Clock* sleeper = clock != nullptr ? clock : &rw::engineClock();
     thread_ = std::thread([this, &job, sink = std::move(sink), sleeper] {
-        std::vector<QImage> frames;
-        for (int id : kFrameIds) frames.push_back(withWhiteTransparent(loadFrame(id)));
-        const QSize size = frames.front().size();
-        if (!size.isEmpty()) {
-            QImage composed(size, QImage::Format_ARGB32);
-            while (job.running.load()) {
-                const QColor background = QColor(240, 240, 240);
-                const int delayMs = frameDelayMs(job.linkKind, job.baudRate);
-                for (const QImage& frame : frames) {
-                    if (!job.running.load()) break;
-                    composed.fill(background);
-                    QPainter painter(&composed);
-                    painter.drawImage(0, 0, frame);
-                    painter.end();
-                    if (sink) sink(composed);
-                    sleeper->sleepMs(delayMs);
-                }
-            }
-        }
+        run(job, sink, *sleeper);
         done_.store(true, std::memory_order_release);
     });
+}
+
+void AnimationThread::run(const rw::FlashJob& job, const FrameSink& sink, rw::Clock& sleeper) {
+    std::vector<QImage> frames;
+    for (int id : kFrameIds) frames.push_back(loadKeyedFrame(id));
+    const QSize size = frames.front().size();
+    if (size.isEmpty()) return;
+
+    QImage composed(size, QImage::Format_RGB32);
+    while (jobRunning(job)) {
+        // Taken afresh every cycle: a colour or speed change shows from the next one.
+        const QColor background = QColor::fromRgb(background_.load(std::memory_order_relaxed));
+        const int delayMs = frameDelayMs(job.linkKind, job.baudRate);
+        for (const QImage& frame : frames) {
+            composed.fill(background);
+            QPainter painter(&composed);
+            painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+            painter.drawImage(QRect(QPoint(0, 0), size), frame, QRect(QPoint(0, 0), size));
+            painter.end();
+            if (sink) sink(composed);
+            sleeper.sleepMs(delayMs);
+            if (!jobRunning(job)) break;
+        }
+    }
 }

@@ -1,5 +1,8 @@
 #pragma once
+#include <QColor>
 #include <QImage>
+#include <QPoint>
+#include <array>
 #include <atomic>
 #include <functional>
 #include <thread>
@@ -9,25 +12,39 @@ struct FlashJob;
 class Clock;
 }  // namespace rw
 
-// The busy animation: composes each frame of the turning gears off screen on
-// its own thread and hands the finished frame to the window (which shows it at
-// pixel (10, 465) in one paint). Ends within one frame delay after the job's
-// `running` flag is cleared.
+// The busy animation: the nine gear frames, each composed off screen (button-face
+// background, then the frame with pure white left out) on the animation's own
+// thread and handed finished to the window, which shows it at framePosition() in
+// one paint. Of the job it reads only `running`, `linkKind` and `baudRate`; it
+// ends within one frame delay after `running` is cleared.
 class AnimationThread {
 public:
-    // Called on the animation thread with each composed frame.
+    // Called on the animation thread with each composed frame; the window
+    // queues it to its own thread (widgets are never painted from here).
     using FrameSink = std::function<void(const QImage& frame)>;
+
+    // Bitmap resource numbers in frame order (there is no 137).
+    static constexpr std::array<int, 9> kFrameIds = {136, 138, 139, 140, 141,
+                                                     142, 143, 144, 145};
+    // Where the window shows each frame, in its client area.
+    static constexpr QPoint framePosition() { return QPoint(10, 465); }
 
     AnimationThread() = default;
     ~AnimationThread();  // joins
     AnimationThread(const AnimationThread&) = delete;
     AnimationThread& operator=(const AnimationThread&) = delete;
 
-    // Starts the animation for job; sleeps through clock (null: the engine clock).
-    // A previous animation is joined first.
-    void start(const rw::FlashJob& job, FrameSink sink, rw::Clock* clock = nullptr);
+    // Starts the animation for job, composing on background (the button-face
+    // colour, read on the window thread) and sleeping through clock (null: the
+    // engine clock). A previous animation is joined first, so there is never
+    // more than one. job must outlive the thread: join() before freeing it.
+    void start(const rw::FlashJob& job, FrameSink sink, QColor background,
+               rw::Clock* clock = nullptr);
+    // A new background colour (any thread); it shows from the next cycle on.
+    void setBackground(QColor background);
     // The thread was started and has not ended yet.
     bool isRunning() const;
+    // Waits for the thread to end; returns at once when none was started.
     void join();
 
     // Frame delay in ms for a link kind and speed: serial 19200 -> 50,
@@ -35,6 +52,9 @@ public:
     static int frameDelayMs(int linkKind, int baudRate);
 
 private:
+    void run(const rw::FlashJob& job, const FrameSink& sink, rw::Clock& sleeper);
+
     std::thread thread_;
     std::atomic<bool> done_{true};
+    std::atomic<QRgb> background_{0};
 };

@@ -1,0 +1,13 @@
+#pragma once
+#include <QString>
+
+// The compiled-in artwork (res/artwork.qrc): the program icon, the gear frames
+// and the loudspeaker bitmaps. The resources live in a static library, so they
+// are registered explicitly; call initArtwork() before loading any of them
+// (safe from any thread, any number of times).
+void initArtwork();
+
+// ":/bitmaps/<id>.png" for a bitmap resource number (136, 138..147).
+QString bitmapPath(int id);
+// ":/icons/<id>.png" for an icon resource number (130).
+QString iconPath(int id);
