@@ -68,7 +68,7 @@ INSTANTIATE_TEST_SUITE_P(
                   kMode,
                   {withOptions(kMode, {.badChecksum = true})},
                   rw::LINK_BAD_CHECKSUM},
-        ReplyCase{"full reply to mode", kMode, {kInitOk}, rw::LINK_FAIL},
+        ReplyCase{"full reply to mode", kMode, {kInitOk}, rw::LINK_BAD_CHECKSUM},
         ReplyCase{"command echo", kInit, {resum(corrupt(kInitOk, 6, 0xF3))}, rw::LINK_FAIL},
         ReplyCase{"refused", kInit, {withOptions(kInit, {.status = 1})}, rw::LINK_DEVICE_REFUSED},
         ReplyCase{"refused, bad checksum",
@@ -113,7 +113,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReplyCase{"refused in pieces", kInit, bytewise(withOptions(kInit, {.status = 2})),
                   rw::LINK_DEVICE_REFUSED},
         ReplyCase{"pieces cut short", kInit,
-                  splitBytes(Bytes(kInitOk.begin(), kInitOk.end() - 2), {3}), rw::LINK_FAIL}));
+                  splitBytes(Bytes(kInitOk.begin(), kInitOk.end() - 3), {3}), rw::LINK_FAIL}));
 
 TEST_F(ProtocolTest, RefusalStatusIsKept) {
     putRequest(kInit);
@@ -293,6 +293,26 @@ TEST_F(ProtocolTest, ModeRequestWaitsThreeSecondsForEveryReply) {
         EXPECT_GE(timeoutMs, 2000u);
         EXPECT_LE(timeoutMs, 3000u);
     }
+}
+
+}  // namespace
+}  // namespace rwtest
+
+namespace rwtest {
+namespace {
+
+TEST_F(ProtocolTest, TruncatedReplyNeverBorrowsBytesOfAnEarlierTry) {
+    // First try: a whole frame with a wrong command echo (a failed try) whose
+    // checksum byte is the one the right reply needs. Second try: the right reply
+    // without its checksum byte. It must not pass on the first try's byte.
+    Bytes request = buildRequest(101, 0, 0xF2, {0x44, 0x00});
+    Bytes good = buildReply(request);
+    Bytes wrongEcho = corrupt(good, 6, 0xF3);
+    link.queueReply(wrongEcho);
+    link.queueReply(Bytes(good.begin(), good.end() - 1));
+    link.queueSilence();
+    EXPECT_EQ(rw::sendDeviceCommand(link, job, rw::CMD_FLASH_INIT), rw::LINK_FAIL);
+    EXPECT_EQ(link.writeCount(), 3);
 }
 
 }  // namespace
