@@ -11,7 +11,7 @@ namespace rw {
 // DTR and RTS inactive, 19200 bit/s until setBaudRate. COM port N is the
 // device that serialDevicePath(N) names; the link's name stays "COMN".
 class SerialTransport : public Transport {
-  public:
+public:
     explicit SerialTransport(int32_t portNumber);
     ~SerialTransport() override;
 
@@ -45,7 +45,7 @@ class SerialTransport : public Transport {
     // silence that ends a reply (32 ms at 1200 bit/s, 1 ms at 38400).
     static uint32_t quietTimeMs(uint32_t bitsPerSecond);
 
-  private:
+private:
     int openPort();
     int closePort();
     // How long write may wait for the driver to take `count` bytes: twice

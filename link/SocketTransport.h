@@ -10,7 +10,7 @@ namespace rw {
 // resolution, readiness polls, purging and the wait for a reply. Only ever
 // created as a UdpTransport or TcpTransport.
 class SocketTransport : public Transport {
-  public:
+public:
     ~SocketTransport() override;
 
     // One receive of at most 256 bytes when input is waiting; its count, else 0.
@@ -32,7 +32,7 @@ class SocketTransport : public Transport {
     // network byte order; 0 on success, LINK_FAIL when the name does not resolve.
     virtual int resolve(const char* hostText, uint32_t& address);
 
-  protected:
+protected:
     // Sends and receives never wait longer than this for the socket.
     static constexpr uint32_t SOCKET_TIMEOUT_MS = 5;
     static constexpr uint32_t PURGE_SCRATCH_SIZE = 256;

@@ -7,7 +7,7 @@ namespace rw {
 // reuse, so several links to the same port can coexist) and sends every
 // datagram to host:port. A reply is one datagram from any sender.
 class UdpTransport : public SocketTransport {
-  public:
+public:
     UdpTransport(const char* hostText, int32_t port);
 
     // One datagram (cut to the capacity); 0 when none is waiting or the receive failed.
@@ -15,7 +15,7 @@ class UdpTransport : public SocketTransport {
     // One datagram to host:port; the count sent, 0 on failure.
     uint32_t write(const uint8_t* data, uint32_t length) override;
 
-  private:
+private:
     int openSocket();
 };
 

@@ -10,7 +10,7 @@ constexpr const char* PEER_HOST = "127.0.0.2";
 
 // Owns a file descriptor; closes it with the object.
 class Fd {
-  public:
+public:
     Fd() = default;
     explicit Fd(int fd) : fd_(fd) {}
     ~Fd() { reset(); }
@@ -22,7 +22,7 @@ class Fd {
     int release();
     void reset(int fd = -1);
 
-  private:
+private:
     int fd_ = -1;
 };
 

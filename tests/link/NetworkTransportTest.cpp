@@ -189,7 +189,7 @@ TEST(TcpTransport, PeerThatClosedGivesZeroCountsWithoutSignal) {
 
 // Both kinds of network link share the waiting and resolution rules.
 class NetworkLinks : public ::testing::TestWithParam<int> {
-  protected:
+protected:
     // A link of the parameter's kind to a fresh peer, and the peer's sender.
     void SetUp() override {
         if (GetParam() == LINK_UDP) {

@@ -36,7 +36,7 @@ int64_t elapsedMsSince(SteadyClock::time_point start) {
 }
 
 class SerialOverPty : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         int masterFd = -1;
         int slaveFd = -1;

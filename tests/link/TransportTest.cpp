@@ -12,7 +12,7 @@ namespace {
 
 // Records the lengths handed to write and serves one scripted read.
 class ScriptedLink : public Transport {
-  public:
+public:
     uint32_t writeResult = 0;
     std::vector<uint32_t> writeLengths;
     std::vector<uint8_t> readBytes;
