@@ -175,6 +175,8 @@ int hexDigitValue(int ch) {
 bool loadHexImage(FlashJob& job) {
     const DeviceModel* model = job.model;
     if (model == nullptr || model->flashEnd <= 0) return false;
+    // A path that fills the whole field without its terminator is not a path.
+    if (std::memchr(job.imagePath, '\0', sizeof job.imagePath) == nullptr) return false;
     CharReader reader;
     if (!reader.open(job.imagePath)) return false;
 

@@ -161,6 +161,14 @@ TEST_F(HexLoad, MissingFileFailsWithoutABuffer) {
     EXPECT_EQ(job->image, nullptr);
 }
 
+TEST_F(HexLoad, UnterminatedPathFailsWithoutReadingPastTheField) {
+    job = std::make_unique<rw::FlashJob>();
+    job->model = models[0].get();
+    std::memset(job->imagePath, 'x', sizeof job->imagePath);
+    EXPECT_FALSE(rw::loadHexImage(*job));
+    EXPECT_EQ(job->image, nullptr);
+}
+
 // Malformed files: each must fail, keep the buffer for the worker to free, and
 // leave imageLength alone.
 struct BadFile {

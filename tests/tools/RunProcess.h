@@ -1,6 +1,6 @@
 #pragma once
 // Runs a program of ours or an independent tool as a user would (no shell, so
-// no quoting issues), capturing its standard output.
+// no quoting issues), capturing its standard output and error together.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,8 +10,8 @@
 namespace rwtest {
 
 struct ProcessResult {
-    int exitCode = -1;  // -1 when the program could not be run or was killed
-    std::string output;
+    int exitCode = -1;   // -1 when the program could not be run or was killed
+    std::string output;  // standard output and error, interleaved
 };
 
 inline ProcessResult runProcess(const std::vector<std::string>& args) {
@@ -26,6 +26,7 @@ inline ProcessResult runProcess(const std::vector<std::string>& args) {
     }
     if (pid == 0) {
         ::dup2(pipeFds[1], STDOUT_FILENO);
+        ::dup2(pipeFds[1], STDERR_FILENO);
         ::close(pipeFds[0]);
         ::close(pipeFds[1]);
         std::vector<char*> argv;
