@@ -1,2 +1,3 @@
-// Placeholder until the application start-up lands.
-int main() { return 0; }
+#include "ui/ProgrammerApp.h"
+
+int main(int argc, char** argv) { return runProgrammerApp(argc, argv); }

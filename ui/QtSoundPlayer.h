@@ -1,0 +1,36 @@
+#pragma once
+#include <QObject>
+#include <functional>
+#include <string>
+
+#include "engine/SoundPlayer.h"
+
+class SoundOutput;
+
+namespace rw {
+class Clock;
+}
+
+// The engine's sound player on Qt. The programming thread calls it; every use of
+// the output is carried over to the thread this player was built on (the window
+// thread, where QSoundEffect lives), and the waits happen on the calling thread
+// against the length in the WAV header, so a busy window never holds the worker.
+class QtSoundPlayer : public rw::SoundPlayer {
+public:
+    // output: used on this thread only. sleeper: null = the engine clock.
+    explicit QtSoundPlayer(SoundOutput& output, rw::Clock* sleeper = nullptr);
+
+    void playOnce(const std::string& path) override;
+    void playLooping(const std::string& path) override;
+    void playEndSound(const std::string& path) override;
+
+private:
+    // Runs fn on the output's thread: at once when already there, else queued.
+    void onOutputThread(std::function<void()> fn);
+    void sleepMs(int ms);
+
+    SoundOutput& output_;
+    rw::Clock* sleeper_;
+    QObject context_;
+    bool hasDevice_;
+};

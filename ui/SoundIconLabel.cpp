@@ -1,0 +1,12 @@
+#include "ui/SoundIconLabel.h"
+
+#include <QMouseEvent>
+
+SoundIconLabel::SoundIconLabel(QWidget* parent) : QLabel(parent) {}
+
+void SoundIconLabel::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
+        emit clicked();
+    }
+    QLabel::mouseReleaseEvent(event);
+}
