@@ -26,7 +26,7 @@ using rwtest::SimProcess;
 using Bytes = std::vector<uint8_t>;
 
 constexpr int kDeviceAddress = 101;
-constexpr int kModelIndex = 3;  // KVTC/2-5140
+constexpr int kModelIndex = 3;         // KVTC/2-5140
 constexpr double kBitsPerByte = 11.0;  // 8N2 with the start bit
 constexpr int kPtyBaud = 38400;
 
@@ -38,7 +38,8 @@ const rw::DeviceModel& benchModel() {
 // The full region; its last byte stays 0xFF for the CRC byte that replaces it.
 const std::vector<uint8_t>& benchImage() {
     static std::vector<uint8_t> image = [] {
-        std::vector<uint8_t> bytes = rwtest::patternImage(static_cast<size_t>(benchModel().flashEnd));
+        std::vector<uint8_t> bytes =
+            rwtest::patternImage(static_cast<size_t>(benchModel().flashEnd));
         bytes.back() = 0xFF;
         return bytes;
     }();
@@ -74,15 +75,18 @@ struct Simulator {
     bool ready = false;
 };
 
-std::string simProgram() { return std::string(ROMWRIGHT_BIN_DIR) + "/romwright-sim"; }
+std::string simProgram() {
+    return std::string(ROMWRIGHT_BIN_DIR) + "/romwright-sim";
+}
 
 Simulator& simulator(int linkKind) {
     static std::map<int, std::unique_ptr<Simulator>> sims;
     std::unique_ptr<Simulator>& sim = sims[linkKind];
     if (sim) return *sim;
     sim = std::make_unique<Simulator>();
-    std::vector<std::string> args{"--model", benchModel().name, "--address",
-                                  std::to_string(kDeviceAddress), "--erase-ms", "0"};
+    std::vector<std::string> args{"--model",    benchModel().name,
+                                  "--address",  std::to_string(kDeviceAddress),
+                                  "--erase-ms", "0"};
     if (linkKind == rw::LINK_SERIAL) {
         args.insert(args.end(), {"--pty", "--baud", std::to_string(kPtyBaud)});
     } else {
@@ -107,8 +111,9 @@ Simulator& simulator(int linkKind) {
 // ---- The frames of one job, built apart from the engine's protocol code -----
 
 Bytes request(uint8_t sequence, uint8_t command, const Bytes& payload) {
-    Bytes frame{0x02, uint8_t(kDeviceAddress >> 8), uint8_t(kDeviceAddress & 0xFF), 0xFF,
-                uint8_t(0xF8 + (sequence & 3)), command, 0x77};
+    Bytes frame{0x02, uint8_t(kDeviceAddress >> 8),   uint8_t(kDeviceAddress & 0xFF),
+                0xFF, uint8_t(0xF8 + (sequence & 3)), command,
+                0x77};
     frame.insert(frame.end(), payload.begin(), payload.end());
     unsigned sum = 0;
     for (uint8_t byte : frame) sum += byte;
@@ -135,7 +140,8 @@ std::vector<Bytes> jobFrames() {
         Bytes payload = addressBytes(uint32_t(model.flashStart) + uint32_t(offset));
         payload.push_back(uint8_t(count >> 8));
         payload.push_back(uint8_t(count));
-        payload.insert(payload.end(), image.begin() + long(offset), image.begin() + long(offset + count));
+        payload.insert(payload.end(), image.begin() + long(offset),
+                       image.begin() + long(offset + count));
         frames.push_back(request(sequence++, 0xF0, payload));
     }
     Bytes crcPayload = addressBytes(uint32_t(model.crcAddress()));
@@ -175,7 +181,8 @@ bool rawJob(int fd, const std::vector<Bytes>& frames, bool datagram) {
 }
 
 int connectedSocket(int linkKind, int port) {
-    int fd = ::socket(AF_INET, (linkKind == rw::LINK_TCP ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC, 0);
+    int fd =
+        ::socket(AF_INET, (linkKind == rw::LINK_TCP ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC, 0);
     timeval timeout{3, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     if (linkKind == rw::LINK_TCP) {
@@ -246,7 +253,8 @@ void runRaw(benchmark::State& state, int linkKind) {
     }
     std::vector<Bytes> frames = jobFrames();
     for (auto _ : state) {
-        int fd = linkKind == rw::LINK_SERIAL ? openPty(sim.ptyPath) : connectedSocket(linkKind, sim.port);
+        int fd = linkKind == rw::LINK_SERIAL ? openPty(sim.ptyPath)
+                                             : connectedSocket(linkKind, sim.port);
         bool done = fd >= 0 && rawJob(fd, frames, linkKind == rw::LINK_UDP);
         if (fd >= 0) ::close(fd);
         if (!done) {
@@ -257,11 +265,21 @@ void runRaw(benchmark::State& state, int linkKind) {
     state.counters["frames"] = double(frames.size());
 }
 
-void BM_EngineTcp(benchmark::State& state) { runEngine(state, rw::LINK_TCP); }
-void BM_RawTcp(benchmark::State& state) { runRaw(state, rw::LINK_TCP); }
-void BM_EngineUdp(benchmark::State& state) { runEngine(state, rw::LINK_UDP); }
-void BM_RawUdp(benchmark::State& state) { runRaw(state, rw::LINK_UDP); }
-void BM_EnginePty38400(benchmark::State& state) { runEngine(state, rw::LINK_SERIAL); }
+void BM_EngineTcp(benchmark::State& state) {
+    runEngine(state, rw::LINK_TCP);
+}
+void BM_RawTcp(benchmark::State& state) {
+    runRaw(state, rw::LINK_TCP);
+}
+void BM_EngineUdp(benchmark::State& state) {
+    runEngine(state, rw::LINK_UDP);
+}
+void BM_RawUdp(benchmark::State& state) {
+    runRaw(state, rw::LINK_UDP);
+}
+void BM_EnginePty38400(benchmark::State& state) {
+    runEngine(state, rw::LINK_SERIAL);
+}
 
 BENCHMARK(BM_EngineTcp)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 BENCHMARK(BM_RawTcp)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);

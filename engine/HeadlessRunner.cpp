@@ -13,7 +13,7 @@ namespace rw {
 // are recorded on the worker thread as they happen. The worker is the only
 // producer, so the records are in the order of its calls.
 class HeadlessRunner::Recorder final : public JobNotifier, public SoundPlayer {
-public:
+  public:
     explicit Recorder(SoundPlayer* forward) : forward_(forward) {}
 
     SyncMailbox mailbox;
@@ -71,7 +71,7 @@ public:
         if (forward_ != nullptr) forward_->playEndSound(path);
     }
 
-private:
+  private:
     void append(Notification record) {
         std::lock_guard lock(mutex_);
         records_.push_back(std::move(record));
@@ -110,7 +110,9 @@ HeadlessRunner::~HeadlessRunner() {
     waitForThreadEnd(&job_->workerThread, recorder_->mailbox);
 }
 
-void HeadlessRunner::setObserver(Observer observer) { recorder_->setObserver(std::move(observer)); }
+void HeadlessRunner::setObserver(Observer observer) {
+    recorder_->setObserver(std::move(observer));
+}
 
 HeadlessResult HeadlessRunner::run(const HeadlessRequest& request) {
     fillJob(request);

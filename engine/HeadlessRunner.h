@@ -14,8 +14,8 @@ namespace rw {
 struct Notification {
     enum class Kind { Status, Crc, Done, Quit, SoundOnce, SoundLooping, SoundEnd };
     Kind kind = Kind::Status;
-    int wParam = 0;  // Status: ended; Crc: the CRC; Done: failed; Quit: exit code
-    int lParam = 0;  // Status: logged
+    int wParam = 0;    // Status: ended; Crc: the CRC; Done: failed; Quit: exit code
+    int lParam = 0;    // Status: logged
     std::string text;  // Status: a copy of statusText; sounds: the file's path
 };
 
@@ -45,7 +45,7 @@ struct HeadlessResult {
 // thread plays the window's part, serving the worker's synchronous calls from a
 // mailbox until the worker has ended. Every notification and sound is recorded.
 class HeadlessRunner {
-public:
+  public:
     // Called on the calling thread of run() for every record, in order; the job
     // may be inspected (and Abort requested) from it.
     using Observer = std::function<void(const Notification&, FlashJob&)>;
@@ -66,7 +66,7 @@ public:
     // What the window's Abort does while a job runs; safe from any thread.
     void requestAbort();
 
-private:
+  private:
     class Recorder;
 
     void fillJob(const HeadlessRequest& request);

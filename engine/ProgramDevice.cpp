@@ -57,13 +57,13 @@ bool isHexExtension(const std::string& extension) {
 
 // One run of the programming sequence for one device.
 class DeviceRun {
-public:
+  public:
     DeviceRun(FlashJob& job, const WorkerServices& services)
         : job_(job), services_(services), clock_(engineClock()) {}
 
     unsigned run();
 
-private:
+  private:
     bool openLink();
     // The programming steps from the extension test to the CRC confirm. Returns
     // the job's final status line, or nothing when the write loop was stopped
@@ -205,8 +205,7 @@ void DeviceRun::backOff() {
 std::optional<std::string> DeviceRun::crcSteps() {
     // Once the CRC byte write has begun the CRC steps decide the result, even
     // when an Abort arrives meanwhile: it came too late to stop anything.
-    if (writeCrcByte(*link_, job_) != 0 ||
-        sendDeviceCommand(*link_, job_, CMD_FLASH_VERIFY) != 0) {
+    if (writeCrcByte(*link_, job_) != 0 || sendDeviceCommand(*link_, job_, CMD_FLASH_VERIFY) != 0) {
         job_.failed = 1;
         return "CRC CHECKSUM ERROR";
     }

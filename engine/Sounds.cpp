@@ -25,7 +25,9 @@ std::string& schemeText() {
 }
 }  // namespace
 
-const std::string& dataFolder() { return dataFolderText(); }
+const std::string& dataFolder() {
+    return dataFolderText();
+}
 
 void setDataFolder(const std::string& folder) {
     std::string& text = dataFolderText();
@@ -43,7 +45,9 @@ void setSoundScheme(const std::string& scheme) {
     schemeText() = scheme;
 }
 
-std::string schemeFolder() { return dataFolder() + "Sounds/" + soundScheme() + "/"; }
+std::string schemeFolder() {
+    return dataFolder() + "Sounds/" + soundScheme() + "/";
+}
 
 void playSchemeSound(SoundPlayer& player, const std::string& path, int flags) {
     if (soundScheme().empty()) return;

@@ -22,7 +22,7 @@ struct RecordedNotification {
 };
 
 class RecordingNotifier : public rw::JobNotifier {
-public:
+  public:
     // Runs inside sendFlashStatus / sendFlashCrc, after the call was recorded.
     using SendHook = std::function<void(const RecordedNotification&, rw::FlashJob&)>;
 
@@ -40,7 +40,7 @@ public:
     std::vector<std::string> finalLines() const;
     int count(RecordedNotification::Kind kind) const;
 
-private:
+  private:
     void recordSend(RecordedNotification record, rw::FlashJob& job);
 
     mutable std::mutex mutex_;

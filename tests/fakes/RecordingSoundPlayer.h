@@ -16,7 +16,7 @@ struct RecordedSound {
 };
 
 class RecordingSoundPlayer : public rw::SoundPlayer {
-public:
+  public:
     void playOnce(const std::string& path) override;
     void playLooping(const std::string& path) override;
     void playEndSound(const std::string& path) override;
@@ -25,7 +25,7 @@ public:
     // The file names only ("start.wav"), in order.
     std::vector<std::string> fileNames() const;
 
-private:
+  private:
     void record(RecordedSound::Kind kind, const std::string& path);
 
     mutable std::mutex mutex_;

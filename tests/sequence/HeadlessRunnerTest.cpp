@@ -23,7 +23,7 @@ namespace {
 using Kind = rw::Notification::Kind;
 
 class HeadlessRunnerTest : public ::testing::Test {
-protected:
+  protected:
     HeadlessRunnerTest() : clockScope_(clock_), models_(rw::buildModelTable()) {
         rw::setDataFolder(dir_.str());
         rw::setSoundScheme("Chimes");
@@ -45,7 +45,8 @@ protected:
         request.linkKind = rw::LINK_UDP;
         request.hostName = "127.0.0.2";
         request.port = 3001;
-        request.imagePath = writeFile(dir_.path() / "image.hex", intelHex(model.flashStart, image_)).string();
+        request.imagePath =
+            writeFile(dir_.path() / "image.hex", intelHex(model.flashStart, image_)).string();
         return request;
     }
 
@@ -83,7 +84,8 @@ TEST_F(HeadlessRunnerTest, RecordsNotificationsAndSoundsInOrder) {
         {Kind::Quit, ""},
     };
     std::vector<std::pair<Kind, std::string>> actual;
-    for (const rw::Notification& record : result.notifications) actual.push_back({record.kind, record.text});
+    for (const rw::Notification& record : result.notifications)
+        actual.push_back({record.kind, record.text});
     EXPECT_EQ(actual, expected);
     EXPECT_EQ(result.failed, 0u);
     EXPECT_EQ(result.notifications[2].wParam, expectedCrc(*models_[3], image_));
@@ -104,9 +106,9 @@ TEST_F(HeadlessRunnerTest, ObserverRunsOnTheCallingThreadAndCanAbort) {
     rw::HeadlessResult result = runner.run(request(1, 1000));
     EXPECT_EQ(foreignCalls.load(), 0);
     EXPECT_EQ(result.failed, 1u);
-    EXPECT_EQ(result.statusLines(),
-              (std::vector<std::string>{"FLASHING KVTC/1-4255 @ 65535...", "SENT  128 / 1000  BYTES...",
-                                        "SENT  256 / 1000  BYTES..."}));
+    EXPECT_EQ(result.statusLines(), (std::vector<std::string>{"FLASHING KVTC/1-4255 @ 65535...",
+                                                              "SENT  128 / 1000  BYTES...",
+                                                              "SENT  256 / 1000  BYTES..."}));
     EXPECT_EQ(result.notifications.back().kind, Kind::Done);
     EXPECT_EQ(result.notifications.back().wParam, 1);
     EXPECT_EQ(runner.job().running.load(), 0);
@@ -117,7 +119,8 @@ TEST_F(HeadlessRunnerTest, RunsOneJobAfterAnotherOnTheSameRecord) {
     openError_ = rw::LINK_FAIL;
     rw::HeadlessResult first = runner.run(request(0, 10));
     EXPECT_EQ(first.failed, 1u);
-    EXPECT_EQ(first.statusLines(), std::vector<std::string>{"UDP 127.0.0.2:3001 PORT INITIALIZE ERROR"});
+    EXPECT_EQ(first.statusLines(),
+              std::vector<std::string>{"UDP 127.0.0.2:3001 PORT INITIALIZE ERROR"});
     openError_ = 0;
     rw::HeadlessResult second = runner.run(request(0, 10));
     EXPECT_EQ(second.failed, 0u);
@@ -176,8 +179,9 @@ TEST(SoundsTest, PlaySchemeSoundUsesTheFlagsAndIsSilentWhenOff) {
     rw::setSoundScheme("");
     rw::playSchemeSound(player, "/a/error.wav", rw::SOUND_ONCE);
     rw::playSchemeSound(player, "/a/erase.wav", rw::SOUND_LOOPING);
-    EXPECT_EQ(player.calls(), (std::vector<RecordedSound>{{RecordedSound::Kind::Once, "/a/start.wav"},
-                                                          {RecordedSound::Kind::Looping, "/a/loop.wav"}}));
+    EXPECT_EQ(player.calls(),
+              (std::vector<RecordedSound>{{RecordedSound::Kind::Once, "/a/start.wav"},
+                                          {RecordedSound::Kind::Looping, "/a/loop.wav"}}));
 }
 
 TEST(SoundsTest, SchemeChangesWhileAnotherThreadReadsIt) {
@@ -186,10 +190,12 @@ TEST(SoundsTest, SchemeChangesWhileAnotherThreadReadsIt) {
     std::thread reader([&] {
         for (int i = 0; i < 2000 && !stop; ++i) {
             std::string scheme = rw::soundScheme();
-            ASSERT_TRUE(scheme.empty() || scheme == "Classic" || scheme == "A much longer scheme name");
+            ASSERT_TRUE(scheme.empty() || scheme == "Classic" ||
+                        scheme == "A much longer scheme name");
         }
     });
-    for (int i = 0; i < 2000; ++i) rw::setSoundScheme(i % 2 ? "Classic" : "A much longer scheme name");
+    for (int i = 0; i < 2000; ++i)
+        rw::setSoundScheme(i % 2 ? "Classic" : "A much longer scheme name");
     stop = true;
     reader.join();
     rw::setSoundScheme("");

@@ -30,7 +30,7 @@ constexpr int kAddress = 101;
 // Hands the run a link that forwards to a FakeLink the test keeps, so the
 // frames can be inspected after the run has deleted its link.
 class LinkHandle : public rw::Transport {
-public:
+  public:
     explicit LinkHandle(FakeLink& link) : link_(link) {}
     int setBaudRate(uint32_t rate) override { return link_.setBaudRate(rate); }
     const char* linkName() override { return link_.linkName(); }
@@ -50,7 +50,7 @@ public:
         return link_.write(data, length);
     }
 
-private:
+  private:
     FakeLink& link_;
 };
 
@@ -80,14 +80,17 @@ struct TestDevice {
     void store(const Bytes& frame) {
         uint32_t address = writeAddress(frame);
         size_t count = (size_t{frame[10]} << 8) | frame[11];
-        for (size_t i = 0; i < count; ++i) flash[address + static_cast<uint32_t>(i)] = frame[12 + i];
+        for (size_t i = 0; i < count; ++i)
+            flash[address + static_cast<uint32_t>(i)] = frame[12 + i];
     }
 };
 
-bool isBlockWrite(const Bytes& frame) { return frame[5] == rw::CMD_FLASH_WRITE && frame[11] != 1; }
+bool isBlockWrite(const Bytes& frame) {
+    return frame[5] == rw::CMD_FLASH_WRITE && frame[11] != 1;
+}
 
 class ProgramDeviceTest : public ::testing::Test {
-protected:
+  protected:
     ProgramDeviceTest() : clockScope_(clock_), models_(rw::buildModelTable()) {
         rw::setDataFolder(dir_.str());
         rw::setSoundScheme("Classic");
@@ -102,10 +105,12 @@ protected:
     const rw::DeviceModel& model(int index) { return *models_[static_cast<size_t>(index)]; }
 
     // Writes the image as a HEX file for the model and fills the job as Go does.
-    void prepare(int modelIndex, const std::vector<uint8_t>& image, const char* fileName = "app.hex") {
+    void prepare(int modelIndex, const std::vector<uint8_t>& image,
+                 const char* fileName = "app.hex") {
         const rw::DeviceModel& row = model(modelIndex);
         image_ = image;
-        std::string path = writeFile(dir_.path() / fileName, intelHex(row.flashStart, image)).string();
+        std::string path =
+            writeFile(dir_.path() / fileName, intelHex(row.flashStart, image)).string();
         job_.imageLength = 0;
         job_.bytesWritten = 0;
         job_.window = &notifier_;
@@ -177,9 +182,11 @@ TEST_P(CompleteRunTest, StatusLinesCrcFramesAndFlash) {
         {Kind::Status, 0, 1, "FLASHING " + row.name + " @ 101..."},
         {Kind::Crc, expectedCrc(row, image_), 0, {}},
     };
-    if (row.eraseWaitSeconds != 0) expected.push_back({Kind::Status, 0, 0, "ERASING FLASH MEMORY..."});
+    if (row.eraseWaitSeconds != 0)
+        expected.push_back({Kind::Status, 0, 0, "ERASING FLASH MEMORY..."});
     for (int sent : {128, 256, 300}) {
-        expected.push_back({Kind::Status, 0, 0, "SENT  " + std::to_string(sent) + " / 300  BYTES..."});
+        expected.push_back(
+            {Kind::Status, 0, 0, "SENT  " + std::to_string(sent) + " / 300  BYTES..."});
     }
     expected.push_back({Kind::Status, 1, 1, "*** FLASH PROGRAMMING COMPLETE ***"});
     expected.push_back({Kind::Done, 0, 0, {}});
@@ -191,9 +198,10 @@ TEST_P(CompleteRunTest, StatusLinesCrcFramesAndFlash) {
     EXPECT_EQ(link_.baudRates(), std::vector<uint32_t>{38400});
 
     bool hasMode = row.code == 0x4400 || row.code == 0x3000 || row.code == 0x4255;
-    std::vector<uint8_t> expectedCommands{rw::CMD_MODE,        rw::CMD_PERMISSION,  rw::CMD_FLASH_INIT,
-                                          rw::CMD_FLASH_WRITE, rw::CMD_FLASH_WRITE, rw::CMD_FLASH_WRITE,
-                                          rw::CMD_FLASH_WRITE, rw::CMD_FLASH_VERIFY, rw::CMD_MODE};
+    std::vector<uint8_t> expectedCommands{
+        rw::CMD_MODE,        rw::CMD_PERMISSION,   rw::CMD_FLASH_INIT,
+        rw::CMD_FLASH_WRITE, rw::CMD_FLASH_WRITE,  rw::CMD_FLASH_WRITE,
+        rw::CMD_FLASH_WRITE, rw::CMD_FLASH_VERIFY, rw::CMD_MODE};
     if (!hasMode) expectedCommands = {expectedCommands.begin() + 1, expectedCommands.end() - 1};
     EXPECT_EQ(commands(), expectedCommands);
     if (hasMode) {
@@ -307,29 +315,32 @@ Answer refuse(const Bytes& frame, uint8_t command) {
 Answer silence(const Bytes& frame, uint8_t command) {
     return frame[5] == command ? Answer::Silent : Answer::Accept;
 }
-bool isCrcByteWrite(const Bytes& frame) { return frame[5] == rw::CMD_FLASH_WRITE && frame[11] == 1; }
+bool isCrcByteWrite(const Bytes& frame) {
+    return frame[5] == rw::CMD_FLASH_WRITE && frame[11] == 1;
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Failures, FinalLineTest,
-    ::testing::Values(
-        FinalLineCase{"PermissionRefused", 0,
-                      [](const Bytes& f) { return refuse(f, rw::CMD_PERMISSION); },
-                      "101: PERMISSION DENIED"},
-        FinalLineCase{"FlashInitSilent", 0,
-                      [](const Bytes& f) { return silence(f, rw::CMD_FLASH_INIT); },
-                      "COM1 FLASH INITIALIZE ERROR"},
-        FinalLineCase{"FlashInitRefused", 1,
-                      [](const Bytes& f) { return refuse(f, rw::CMD_FLASH_INIT); },
-                      "COM1 FLASH INITIALIZE ERROR"},
-        FinalLineCase{"CrcByteWriteFails", 0,
-                      [](const Bytes& f) { return isCrcByteWrite(f) ? Answer::Silent : Answer::Accept; },
-                      "CRC CHECKSUM ERROR"},
-        FinalLineCase{"CrcConfirmRefused", 1,
-                      [](const Bytes& f) { return refuse(f, rw::CMD_FLASH_VERIFY); },
-                      "CRC CHECKSUM ERROR"},
-        FinalLineCase{"CrcConfirmSilent", 0,
-                      [](const Bytes& f) { return silence(f, rw::CMD_FLASH_VERIFY); },
-                      "CRC CHECKSUM ERROR"}),
+    ::testing::Values(FinalLineCase{"PermissionRefused", 0,
+                                    [](const Bytes& f) { return refuse(f, rw::CMD_PERMISSION); },
+                                    "101: PERMISSION DENIED"},
+                      FinalLineCase{"FlashInitSilent", 0,
+                                    [](const Bytes& f) { return silence(f, rw::CMD_FLASH_INIT); },
+                                    "COM1 FLASH INITIALIZE ERROR"},
+                      FinalLineCase{"FlashInitRefused", 1,
+                                    [](const Bytes& f) { return refuse(f, rw::CMD_FLASH_INIT); },
+                                    "COM1 FLASH INITIALIZE ERROR"},
+                      FinalLineCase{"CrcByteWriteFails", 0,
+                                    [](const Bytes& f) {
+                                        return isCrcByteWrite(f) ? Answer::Silent : Answer::Accept;
+                                    },
+                                    "CRC CHECKSUM ERROR"},
+                      FinalLineCase{"CrcConfirmRefused", 1,
+                                    [](const Bytes& f) { return refuse(f, rw::CMD_FLASH_VERIFY); },
+                                    "CRC CHECKSUM ERROR"},
+                      FinalLineCase{"CrcConfirmSilent", 0,
+                                    [](const Bytes& f) { return silence(f, rw::CMD_FLASH_VERIFY); },
+                                    "CRC CHECKSUM ERROR"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ProgramDeviceTest, RefusedPermissionStopsBeforeFlashInit) {
@@ -343,12 +354,15 @@ TEST_F(ProgramDeviceTest, SilentPermissionDoesNotStopTheJob) {
     prepare(0, patternImage(100));
     device_.policy = [](const Bytes& f) { return silence(f, rw::CMD_PERMISSION); };
     EXPECT_EQ(run(), 0u);
-    EXPECT_EQ(notifier_.finalLines(), std::vector<std::string>{"*** FLASH PROGRAMMING COMPLETE ***"});
+    EXPECT_EQ(notifier_.finalLines(),
+              std::vector<std::string>{"*** FLASH PROGRAMMING COMPLETE ***"});
 }
 
 TEST_F(ProgramDeviceTest, FailedCrcByteWriteSkipsTheConfirm) {
     prepare(0, patternImage(100));
-    device_.policy = [](const Bytes& f) { return isCrcByteWrite(f) ? Answer::Silent : Answer::Accept; };
+    device_.policy = [](const Bytes& f) {
+        return isCrcByteWrite(f) ? Answer::Silent : Answer::Accept;
+    };
     run();
     EXPECT_TRUE(framesWithCommand(rw::CMD_FLASH_VERIFY).empty());
 }
@@ -363,7 +377,8 @@ struct FileErrorCase {
     const char* finalLine;
 };
 
-class FileErrorTest : public ProgramDeviceTest, public ::testing::WithParamInterface<FileErrorCase> {};
+class FileErrorTest : public ProgramDeviceTest,
+                      public ::testing::WithParamInterface<FileErrorCase> {};
 
 TEST_P(FileErrorTest, OnlyModeOffReachesTheDevice) {
     const FileErrorCase& c = GetParam();
@@ -479,7 +494,8 @@ TEST_F(ProgramDeviceTest, SilenceBeyondTheEraseWaitIsReportedThenRecovers) {
                                         "SENT  128 / 300  BYTES..."}));
     EXPECT_EQ(std::vector<uint8_t>(failedAtEachStatus.begin() + 3, failedAtEachStatus.begin() + 6),
               (std::vector<uint8_t>{0, 1, 0}));
-    EXPECT_EQ(sounds_.calls()[2], (RecordedSound{Sound::Once, dir_.str() + "/Sounds/Classic/error.wav"}));
+    EXPECT_EQ(sounds_.calls()[2],
+              (RecordedSound{Sound::Once, dir_.str() + "/Sounds/Classic/error.wav"}));
     EXPECT_EQ(sounds_.fileNames(), (std::vector<std::string>{"start.wav", "erase.wav", "error.wav",
                                                              "loop.wav", "done.wav"}));
     EXPECT_EQ(device_.flash, expectedFlash(model(0), image_));
@@ -509,8 +525,9 @@ TEST_F(ProgramDeviceTest, FailureAfterASuccessNamesTheBlockAddress) {
         EXPECT_EQ(*(sent + 1), c.line);
         EXPECT_EQ(*(sent + 2), "SENT  256 / 300  BYTES...");
         // The recovery restarts the looping sound.
-        EXPECT_EQ(sounds.fileNames(), (std::vector<std::string>{"start.wav", "erase.wav", "loop.wav",
-                                                                "error.wav", "loop.wav", "done.wav"}));
+        EXPECT_EQ(sounds.fileNames(),
+                  (std::vector<std::string>{"start.wav", "erase.wav", "loop.wav", "error.wav",
+                                            "loop.wav", "done.wav"}));
     }
 }
 
@@ -518,7 +535,9 @@ TEST_F(ProgramDeviceTest, NoEraseWaitReportsOnceTheSecondOfTheEraseHasPassed) {
     // Failing tries return at once, so every pass is followed by the 50 ms pause:
     // the first 20 passes fall in the second of the flash initialise (1000 s).
     prepare(1, patternImage(300));
-    device_.policy = [](const Bytes& frame) { return isBlockWrite(frame) ? Answer::Silent : Answer::Accept; };
+    device_.policy = [](const Bytes& frame) {
+        return isBlockWrite(frame) ? Answer::Silent : Answer::Accept;
+    };
     abortWhenStatus("FLASH WRITE ERROR  (1000h)");
     EXPECT_EQ(run(), 1u);
 
@@ -617,7 +636,8 @@ TEST_F(ProgramDeviceTest, AbortDuringTheCrcStepsLetsTheirResultStand) {
         job_.window = &notifier;
         device_.policy = [&](const Bytes& frame) {
             if (c.abortAt(frame)) abortJob();
-            return c.confirmFails && frame[5] == rw::CMD_FLASH_VERIFY ? Answer::Refuse : Answer::Accept;
+            return c.confirmFails && frame[5] == rw::CMD_FLASH_VERIFY ? Answer::Refuse
+                                                                      : Answer::Accept;
         };
         EXPECT_EQ(run(), c.failed);
         EXPECT_EQ(job_.failed.load(), c.failed);

@@ -26,7 +26,8 @@ inline uint8_t crc8Maxim(const std::vector<uint8_t>& bytes) {
 // A recognisable image of `size` bytes, never all 0xFF.
 inline std::vector<uint8_t> patternImage(size_t size, unsigned seed = 7) {
     std::vector<uint8_t> image(size);
-    for (size_t i = 0; i < size; ++i) image[i] = static_cast<uint8_t>((i * seed + i / 256 + 3) & 0xFF);
+    for (size_t i = 0; i < size; ++i)
+        image[i] = static_cast<uint8_t>((i * seed + i / 256 + 3) & 0xFF);
     return image;
 }
 

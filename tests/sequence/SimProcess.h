@@ -3,6 +3,7 @@
 // starts it with its standard output on a pipe, reads its lines with a bounded
 // wait, and stops it by its own process id. Header-only so the benchmarks can
 // use it without the test library.
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -10,7 +11,6 @@
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
-#include <arpa/inet.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -24,7 +24,7 @@ extern char** environ;
 namespace rwtest {
 
 class SimProcess {
-public:
+  public:
     SimProcess() = default;
     SimProcess(const SimProcess&) = delete;
     SimProcess& operator=(const SimProcess&) = delete;
@@ -88,7 +88,8 @@ public:
         for (int lines = 0; lines < 1000; ++lines) {
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 deadline - std::chrono::steady_clock::now());
-            std::optional<std::string> line = readLine(static_cast<int>(std::max<int64_t>(0, left.count())));
+            std::optional<std::string> line =
+                readLine(static_cast<int>(std::max<int64_t>(0, left.count())));
             if (!line) return std::nullopt;
             seen_.push_back(*line);
             if (line->find(text) != std::string::npos) return line;
@@ -126,7 +127,7 @@ public:
 
     const std::vector<std::string>& seenLines() const { return seen_; }
 
-private:
+  private:
     pid_t pid_ = -1;
     int out_ = -1;
     std::string buffer_;

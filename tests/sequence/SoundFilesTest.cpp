@@ -33,7 +33,8 @@ uint16_t le16(const std::vector<char>& d, size_t at) {
 bool readWav(const std::string& path, Wav& wav) {
     std::ifstream in(path, std::ios::binary);
     std::vector<char> d((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (d.size() < 12 || std::memcmp(d.data(), "RIFF", 4) != 0 || std::memcmp(&d[8], "WAVE", 4) != 0)
+    if (d.size() < 12 || std::memcmp(d.data(), "RIFF", 4) != 0 ||
+        std::memcmp(&d[8], "WAVE", 4) != 0)
         return false;
     for (size_t at = 12; at + 8 <= d.size();) {
         uint32_t size = le32(d, at + 4);
@@ -62,7 +63,8 @@ int largestStep(const std::vector<int16_t>& s) {
 TEST(SoundFilesTest, EverySchemeHasEverySoundInTheExpectedFormat) {
     for (const char* scheme : {"Classic", "Chimes"}) {
         for (const char* name : {"start", "erase", "loop", "error", "done", "fail"}) {
-            std::string path = std::string(ROMWRIGHT_SOURCE_DIR) + "/res/sounds/" + scheme + "/" + name + ".wav";
+            std::string path =
+                std::string(ROMWRIGHT_SOURCE_DIR) + "/res/sounds/" + scheme + "/" + name + ".wav";
             SCOPED_TRACE(path);
             Wav wav;
             ASSERT_TRUE(readWav(path, wav));
