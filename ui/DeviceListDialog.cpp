@@ -7,14 +7,10 @@
 #include <cstdio>
 
 #include "ui/AddressLists.h"
+#include "ui/UserPrompts.h"
 #include "ui_148.h"
 
 namespace {
-
-DeviceListDialog::ModalRunner& modalRunner() {
-    static DeviceListDialog::ModalRunner runner;
-    return runner;
-}
 
 // One retry line: the address as a signed 16-bit number, then CR LF; addresses
 // from 32768 up read back negative, and parsing keeps the low 16 bits again.
@@ -51,8 +47,6 @@ DeviceListDialog::DeviceListDialog(QWidget* parent)
 
 DeviceListDialog::~DeviceListDialog() = default;
 
-void DeviceListDialog::setModalRunner(ModalRunner runner) { modalRunner() = std::move(runner); }
-
 QPlainTextEdit* DeviceListDialog::addressEdit() const { return ui_->addressEdit; }
 QPushButton* DeviceListDialog::goButton() const { return ui_->goButton; }
 QPushButton* DeviceListDialog::abortButton() const { return ui_->abortButton; }
@@ -83,8 +77,9 @@ void DeviceListDialog::initDialog() {
 
 int DeviceListDialog::runModal() {
     initDialog();
-    if (modalRunner()) return modalRunner()(*this);
-    return exec();
+    setResult(QDialog::Rejected);
+    userPrompts().runModal(*this);
+    return result();
 }
 
 bool DeviceListDialog::runAndQueue(QWidget* parent) {

@@ -1,7 +1,6 @@
 #pragma once
 #include <QDialog>
 #include <QString>
-#include <functional>
 #include <memory>
 
 class QPlainTextEdit;
@@ -18,14 +17,12 @@ class DeviceListDialog : public QDialog {
     Q_OBJECT
 
 public:
-    // Runs a prepared dialog and returns its result (QDialog::Accepted for Go).
-    using ModalRunner = std::function<int(DeviceListDialog&)>;
-
     explicit DeviceListDialog(QWidget* parent);
     ~DeviceListDialog() override;
 
     // Chooses the mode, fills the edit and focuses it, then runs the dialog
-    // through the modal runner (QDialog::exec unless a test installed another).
+    // through userPrompts() (tests answer it there); returns QDialog::Accepted
+    // for Go.
     int runModal();
     // The dialog's initialisation: mode, caption, edit text and focus.
     void initDialog();
@@ -36,9 +33,6 @@ public:
     // (FailedList emptied too) and returns true; on Abort changes nothing more
     // and returns false.
     static bool runAndQueue(QWidget* parent);
-
-    // Installs the runner used by runModal(); an empty function restores exec().
-    static void setModalRunner(ModalRunner runner);
 
     QPlainTextEdit* addressEdit() const;
     QPushButton* goButton() const;

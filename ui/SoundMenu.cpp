@@ -9,13 +9,9 @@
 #include <sys/stat.h>
 
 #include "engine/Sounds.h"
+#include "ui/UserPrompts.h"
 
 namespace {
-
-SoundMenu::Runner& runner() {
-    static SoundMenu::Runner instance;
-    return instance;
-}
 
 bool isDirectory(const std::string& path) {
     struct stat info {};
@@ -34,8 +30,6 @@ QAction* addItem(QMenu& menu, const QString& text, int id, bool checked) {
     action->setChecked(checked);
     return action;
 }
-
-QAction* execAt(QMenu& menu, QPoint topLeft) { return menu.exec(topLeft); }
 
 }  // namespace
 
@@ -70,7 +64,7 @@ bool SoundMenu::choose(QWidget* owner) {
     if (menu.actions().isEmpty()) return false;  // the folder could not be listed
     const QPoint cursor = QCursor::pos();
     const QPoint topLeft(cursor.x() - menu.sizeHint().width(), cursor.y());
-    QAction* chosen = runner() ? runner()(menu, topLeft) : execAt(menu, topLeft);
+    QAction* chosen = userPrompts().popupMenu(menu, topLeft);
 
     const int id = chosen != nullptr ? chosen->data().toInt() : 0;
     const int index = id - kFirstSchemeId;
@@ -81,5 +75,3 @@ bool SoundMenu::choose(QWidget* owner) {
     }
     return true;
 }
-
-void SoundMenu::setRunner(Runner instance) { runner() = std::move(instance); }

@@ -1,10 +1,7 @@
 #pragma once
-#include <QPoint>
-#include <functional>
 #include <string>
 #include <vector>
 
-class QAction;
 class QMenu;
 class QWidget;
 
@@ -14,10 +11,6 @@ class QWidget;
 // click outside the menu all turn sounds off.
 class SoundMenu {
 public:
-    // Shows menu with its top-left corner at topLeft and returns the chosen
-    // action, or null when the menu was closed without a choice.
-    using Runner = std::function<QAction*(QMenu& menu, QPoint topLeft)>;
-
     // Id of the first scheme item; "Off" is 0.
     static constexpr int kFirstSchemeId = 256;
 
@@ -30,12 +23,8 @@ public:
     // The whole choice: no `Sounds` folder -> returns false, shows nothing and
     // keeps the scheme. Otherwise shows the menu at the cursor, its right edge
     // at the cursor's x, owned by owner, sets the scheme from the choice and
-    // returns true.
+    // returns true. The menu is shown through userPrompts() (tests answer it there).
     static bool choose(QWidget* owner);
-
-    // Installs the runner that shows the menu (tests answer through it); an
-    // empty function restores QMenu::exec.
-    static void setRunner(Runner runner);
 
     // Lists dir's sub-folders not starting with '.', in the file system's order.
     // Returns false when dir cannot be listed.

@@ -6,10 +6,12 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QApplication>
+#include <functional>
 #include <optional>
 
 #include "ui/AddressLists.h"
 #include "ui/DeviceListDialog.h"
+#include "ui/UserPrompts.h"
 
 namespace {
 
@@ -46,30 +48,42 @@ TEST(AddressParsing, HugeNumberStaysInSixteenBits) {
     EXPECT_EQ(list.back(), 3);
 }
 
+// Answers each modal dialog with a test's function instead of a person.
+class AnsweringPrompts : public UserPrompts {
+public:
+    std::function<void(DeviceListDialog&)> answer;
+    void runModal(QDialog& dialog) override {
+        auto* list = qobject_cast<DeviceListDialog*>(&dialog);
+        ASSERT_NE(list, nullptr);
+        if (answer) answer(*list);
+    }
+};
+
 class DeviceListTest : public ::testing::Test {
 protected:
     void SetUp() override {
         pendingQueue().clear();
         failedList().clear();
+        setUserPrompts(&prompts_);
     }
     void TearDown() override {
-        DeviceListDialog::setModalRunner(nullptr);
+        setUserPrompts(nullptr);
         pendingQueue().clear();
         failedList().clear();
     }
     // Answers the next dialog: records what it showed, types text (if any) into
     // the edit, then presses Go or Abort.
     void answer(bool go, std::optional<QString> text = std::nullopt) {
-        DeviceListDialog::setModalRunner([this, go, text](DeviceListDialog& dialog) {
+        prompts_.answer = [this, go, text](DeviceListDialog& dialog) {
             caption = dialog.windowTitle();
             shownText = dialog.addressEdit()->toPlainText();
             memberText = dialog.addressText;
             failedWhileOpen = failedList();
             if (text) dialog.addressEdit()->setPlainText(*text);
             (go ? dialog.goButton() : dialog.abortButton())->click();
-            return dialog.result();
-        });
+        };
     }
+    AnsweringPrompts prompts_;
     QString caption, shownText, memberText;
     AddressList failedWhileOpen;
 };

@@ -6,12 +6,14 @@
 #include <QCursor>
 #include <QMenu>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "engine/Sounds.h"
 #include "fakes/TestEnv.h"
 #include "ui/SoundMenu.h"
+#include "ui/UserPrompts.h"
 
 namespace fs = std::filesystem;
 
@@ -42,15 +44,25 @@ std::vector<Item> itemsOf(const QMenu& menu) {
     return items;
 }
 
+// Answers the popup menu with a test's function instead of a click.
+class MenuPrompts : public UserPrompts {
+public:
+    std::function<QAction*(QMenu&, const QPoint&)> answer;
+    QAction* popupMenu(QMenu& menu, const QPoint& at) override {
+        return answer ? answer(menu, at) : nullptr;
+    }
+};
+
 class SoundMenuTest : public ::testing::Test {
 protected:
     void SetUp() override {
         savedFolder_ = rw::dataFolder();
         savedScheme_ = rw::soundScheme();
         rw::setDataFolder(data_.str());
+        setUserPrompts(&prompts_);
     }
     void TearDown() override {
-        SoundMenu::setRunner(nullptr);
+        setUserPrompts(nullptr);
         rw::setDataFolder(savedFolder_);
         rw::setSoundScheme(savedScheme_);
     }
@@ -69,7 +81,7 @@ protected:
     }
     // Answers the next menu by picking the item with id (or nothing, for -1).
     void answer(int id) {
-        SoundMenu::setRunner([this, id](QMenu& menu, QPoint topLeft) -> QAction* {
+        prompts_.answer = [this, id](QMenu& menu, const QPoint& topLeft) -> QAction* {
             ++shown;
             shownItems = itemsOf(menu);
             shownAt = topLeft;
@@ -78,9 +90,10 @@ protected:
                 if (!action->isSeparator() && action->data().toInt() == id) return action;
             }
             return nullptr;
-        });
+        };
     }
 
+    MenuPrompts prompts_;
     rwtest::TempDir data_;
     std::string savedFolder_, savedScheme_;
     int shown = 0;
