@@ -170,6 +170,47 @@ TEST_F(EndToEndTest, ZeroLengthImageOverTcpWritesOnlyTheCrc) {
               expectedRegion(model, {}));
 }
 
+TEST_F(EndToEndTest, RefusalsEndTheJobWithTheirLine) {
+    struct Case {
+        const char* option;
+        const char* line;
+    };
+    for (const Case& c : {Case{"--refuse-permission", "4660: PERMISSION DENIED"},
+                          Case{"--refuse-verify", "CRC CHECKSUM ERROR"}}) {
+        SCOPED_TRACE(c.option);
+        const rw::DeviceModel& model = *models_[0];
+        Simulator sim;
+        ASSERT_TRUE(sim.start(rw::LINK_TCP, model.name, dumpDir(), {c.option}));
+        rw::HeadlessRunner runner;
+        rw::HeadlessResult result = runner.run(sim.request(model, writeImage(model, patternImage(200))));
+        EXPECT_EQ(result.failed, 1u);
+        EXPECT_EQ(result.statusLines().back(), c.line);
+        EXPECT_EQ(result.notifications.back().kind, Kind::Done);
+        EXPECT_EQ(result.notifications.back().wParam, 1);
+    }
+}
+
+TEST_F(EndToEndTest, ClosedConnectionRetriesWithPausesUntilAborted) {
+    // The simulator drops the connection after two blocks: every later try fails
+    // at once, and each failed pass is followed by the 50 ms pause.
+    const rw::DeviceModel& model = *models_[3];
+    Simulator sim;
+    ASSERT_TRUE(sim.start(rw::LINK_TCP, model.name, dumpDir(), {"--close-after-blocks", "2"}));
+    rw::HeadlessRunner runner;
+    int passes = 0;
+    runner.setObserver([&](const rw::Notification& record, rw::FlashJob&) {
+        if (record.kind != Kind::Status) return;
+        if (record.text.rfind("FLASH WRITE ERROR", 0) == 0 || ++passes > 400) runner.requestAbort();
+    });
+    rw::HeadlessResult result = runner.run(sim.request(model, writeImage(model, patternImage(1000))));
+    EXPECT_EQ(result.failed, 1u);
+    std::vector<std::string> lines = result.statusLines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "FLASH WRITE ERROR  (fd0100h)");
+    // Reported once the second of the last success had passed: 20 pauses of 50 ms.
+    EXPECT_EQ(clock_.totalSleptMs(), 20 * 50);
+}
+
 TEST_F(EndToEndTest, LinksThatDoNotOpenReportTheirName) {
     // Nothing listens on this TCP port; the serial port names a missing device.
     rw::setSerialPortResolver([this](int) { return (dir_.path() / "no-such-tty").string(); });
