@@ -10,7 +10,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QSettings>
-#include <QShortcut>
+#include <QKeyEvent>
 
 #include "engine/Clock.h"
 #include "engine/Sounds.h"
@@ -146,8 +146,6 @@ void ProgrammerDialog::connectControls() {
             lastHostText_ = text;
         }
     });
-    auto* about = new QShortcut(QKeySequence(Qt::Key_F1), this);
-    connect(about, &QShortcut::activated, this, [this] { systemCommand(kAboutCommand); });
 
     queueTimer_.setSingleShot(true);
     connect(&queueTimer_, &QTimer::timeout, this, &ProgrammerDialog::onOk);
@@ -330,6 +328,14 @@ void ProgrammerDialog::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
     QAction* about = menu.addAction(text);
     if (userPrompts().popupMenu(menu, event->globalPos()) == about) systemCommand(kAboutCommand);
+}
+
+void ProgrammerDialog::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_F1 && event->modifiers() == Qt::NoModifier) {
+        systemCommand(kAboutCommand);
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void ProgrammerDialog::closeEvent(QCloseEvent* event) {

@@ -102,10 +102,13 @@ public:
     const rw::ModelTable& models() const { return models_; }
     Ui::Dialog102& form() { return *ui_; }
     bool goDeferred() const { return deferTimer_.isActive(); }
+    // The job has reached its block writes (the stall limit counts from there).
+    bool inWritePhase() const { return writePhaseMs_ >= 0; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;  // F1 opens the About box
     void paintEvent(QPaintEvent* event) override;
 
 private:
