@@ -9,10 +9,10 @@ namespace rw::sim {
 // The reply faults asked for on the command line.
 struct FaultSettings {
     uint64_t seed = 1;
-    double dropRate = 0;                 // fraction of replies never sent
-    std::set<uint64_t> dropRequests;     // request numbers (from 1) whose reply is dropped
-    double corruptRate = 0;              // fraction of replies with a wrong checksum
-    double staleRate = 0;                // fraction of replies with the previous sequence byte
+    double dropRate = 0;              // fraction of replies never sent
+    std::set<uint64_t> dropRequests;  // request numbers (from 1) whose reply is dropped
+    double corruptRate = 0;           // fraction of replies with a wrong checksum
+    double staleRate = 0;             // fraction of replies with the previous sequence byte
 };
 
 // What happens to the reply of one request.
@@ -26,14 +26,14 @@ struct ReplyFaults {
 // consumes the same draws in the same order whatever the rates, so one seed
 // hits the same request numbers in every run.
 class FaultPlan {
-public:
+  public:
     explicit FaultPlan(const FaultSettings& settings)
         : settings_(settings), random_(settings.seed) {}
 
     // Faults for request number `requestNumber`; call once per request, in order.
     ReplyFaults draw(uint64_t requestNumber);
 
-private:
+  private:
     FaultSettings settings_;
     SplitMix64 random_;
 };

@@ -25,7 +25,8 @@ void OutputQueue::push(int64_t dueNs, std::vector<uint8_t> bytes, const PeerAddr
 void OutputQueue::schedule(const std::vector<uint8_t>& reply, int64_t readyNs,
                            const PeerAddress& peer, bool closeAfter) {
     int64_t startNs = std::max(readyNs + timing_.delayMs * kNsPerMs, txDoneNs_);
-    size_t pieces = std::min(static_cast<size_t>(timing_.splitPieces), std::max<size_t>(reply.size(), 1));
+    size_t pieces =
+        std::min(static_cast<size_t>(timing_.splitPieces), std::max<size_t>(reply.size(), 1));
     size_t offset = 0;
     for (size_t k = 0; k < pieces && offset < reply.size(); ++k) {
         size_t size = (reply.size() - offset + (pieces - k) - 1) / (pieces - k);
@@ -38,7 +39,8 @@ void OutputQueue::schedule(const std::vector<uint8_t>& reply, int64_t readyNs,
             }
         } else {
             startNs += charNs_ * static_cast<int64_t>(size);
-            push(startNs, std::vector<uint8_t>(first, first + static_cast<std::ptrdiff_t>(size)), peer);
+            push(startNs, std::vector<uint8_t>(first, first + static_cast<std::ptrdiff_t>(size)),
+                 peer);
         }
         offset += size;
     }

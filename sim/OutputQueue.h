@@ -15,18 +15,18 @@ struct PeerAddress {
 
 // Timing of the simulated line.
 struct LineTiming {
-    int baud = 0;          // 0: no pacing
-    bool datagram = false; // each piece leaves as one datagram
-    int delayMs = 0;       // extra delay before every reply
-    int splitPieces = 1;   // replies leave in this many pieces...
-    int splitGapMs = 0;    // ...with this gap between them
+    int baud = 0;           // 0: no pacing
+    bool datagram = false;  // each piece leaves as one datagram
+    int delayMs = 0;        // extra delay before every reply
+    int splitPieces = 1;    // replies leave in this many pieces...
+    int splitGapMs = 0;     // ...with this gap between them
 };
 
 // The replies waiting to go out, each piece (or, on a paced stream, each
 // byte) with the time it is due. Times are steady-clock nanoseconds supplied
 // by the caller, so the timing rules are tested without waiting.
 class OutputQueue {
-public:
+  public:
     struct Chunk {
         int64_t dueNs = 0;
         std::vector<uint8_t> bytes;
@@ -53,7 +53,7 @@ public:
     // Forgets everything queued and the line's history (a new client).
     void clear();
 
-private:
+  private:
     void push(int64_t dueNs, std::vector<uint8_t> bytes, const PeerAddress& peer);
 
     LineTiming timing_;

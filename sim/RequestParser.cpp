@@ -46,8 +46,7 @@ std::optional<RequestParser::Event> RequestParser::next() {
     return take(valid ? Kind::Request : Kind::BadChecksum, length);
 }
 
-std::vector<RequestParser::Event> RequestParser::parseDatagram(const uint8_t* data,
-                                                               size_t length) {
+std::vector<RequestParser::Event> RequestParser::parseDatagram(const uint8_t* data, size_t length) {
     RequestParser parser;
     parser.feed(data, length);
     std::vector<Event> events;

@@ -14,7 +14,7 @@ namespace rw::sim {
 // whole; an unknown command's frame ends at the first byte that is a valid
 // checksum of the bytes before it.
 class RequestParser {
-public:
+  public:
     enum class Kind { Request, BadChecksum, Skipped };
     struct Event {
         Kind kind;
@@ -31,7 +31,7 @@ public:
     // Every event of one datagram; an incomplete tail is reported as skipped.
     static std::vector<Event> parseDatagram(const uint8_t* data, size_t length);
 
-private:
+  private:
     std::optional<Event> take(Kind kind, size_t count);
     size_t unknownCommandLength() const;
 

@@ -37,9 +37,9 @@ std::unique_ptr<ReplyPlan> SimController::onRequest(const Request& request, int6
     plan->bytes = std::move(response.reply);
 
     char head[64];
-    std::snprintf(head, sizeof head, "#%llu dev %u seq %02X cmd %02X: ",
-                  static_cast<unsigned long long>(plan->number), target->address(),
-                  request.sourceLow(), request.command());
+    std::snprintf(head, sizeof head,
+                  "#%llu dev %u seq %02X cmd %02X: ", static_cast<unsigned long long>(plan->number),
+                  target->address(), request.sourceLow(), request.command());
     plan->trace = head + response.note;
 
     bool acceptedBlock = request.command() == CMD_FLASH_WRITE && plan->bytes.size() == 9 &&

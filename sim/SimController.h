@@ -14,9 +14,9 @@ namespace rw::sim {
 struct SimConfig {
     const SimModel* model = nullptr;
     std::vector<uint16_t> addresses;
-    DeviceSettings device;      // firmwareSeed is derived per address from faults.seed
+    DeviceSettings device;  // firmwareSeed is derived per address from faults.seed
     FaultSettings faults;
-    int closeAfterBlocks = 0;   // 0 = never
+    int closeAfterBlocks = 0;  // 0 = never
 };
 
 // The reply to one request, with its faults applied.
@@ -30,7 +30,7 @@ struct ReplyPlan {
 // The devices on one link, the request numbering and the fault plan. Pure
 // logic: the caller supplies the time and moves the bytes.
 class SimController {
-public:
+  public:
     explicit SimController(const SimConfig& config);
 
     // A request for one of our devices (others are ignored: result null).
@@ -46,7 +46,7 @@ public:
     bool dumpRegions(const std::string& dir, std::string* error) const;
     std::string summary() const;
 
-private:
+  private:
     SimDevice* find(uint16_t address);
     void applyFaults(const ReplyFaults& faults, ReplyPlan& plan) const;
 

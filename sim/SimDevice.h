@@ -31,7 +31,7 @@ struct DeviceSettings {
 // flash: an initialise erases the whole region to 0xFF and keeps the device
 // deaf for a while; a write can only clear bits.
 class SimDevice {
-public:
+  public:
     enum class Verify { None, Passed, Failed };
 
     struct Response {
@@ -54,7 +54,7 @@ public:
     uint64_t repeats() const { return repeats_; }
     uint64_t blocksWritten() const { return blocks_; }
 
-private:
+  private:
     uint8_t checkModelCode(const Request& request) const;
     Response permission(const Request& request);
     Response flashInit(const Request& request, int64_t nowMs);

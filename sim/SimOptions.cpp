@@ -89,83 +89,101 @@ bool setInt(const std::string& v, long long low, long long high, int* target) {
 
 const std::map<std::string, OptionSpec>& optionTable() {
     static const std::map<std::string, OptionSpec> table = {
-        {"--tcp", {true, [](const std::string& v, SimOptions& o) {
-             o.link = LinkKind::Tcp;
-             return parseHostPort(v, &o.host, &o.port);
-         }}},
-        {"--udp", {true, [](const std::string& v, SimOptions& o) {
-             o.link = LinkKind::Udp;
-             return parseHostPort(v, &o.host, &o.port);
-         }}},
-        {"--pty", {false, [](const std::string&, SimOptions& o) {
-             o.link = LinkKind::Pty;
-             return true;
-         }}},
-        {"--pty-link", {true, [](const std::string& v, SimOptions& o) {
-             o.ptyLink = v;
-             return !v.empty();
-         }}},
-        {"--baud", {true, [](const std::string& v, SimOptions& o) {
-             return setInt(v, 1, 10000000, &o.timing.baud);
-         }}},
-        {"--address", {true, [](const std::string& v, SimOptions& o) {
-             int address = 0;
-             if (!setInt(v, 0, 65535, &address)) return false;
-             o.config.addresses.push_back(static_cast<uint16_t>(address));
-             return true;
-         }}},
-        {"--model", {true, [](const std::string& v, SimOptions& o) {
-             o.config.model = findSimModel(v);
-             return o.config.model != nullptr;
-         }}},
-        {"--erase-ms", {true, [](const std::string& v, SimOptions& o) {
-             o.eraseMsGiven = true;
-             return setInt(v, 0, 600000, &o.config.device.eraseMs);
-         }}},
-        {"--refuse-permission", {false, [](const std::string&, SimOptions& o) {
-             return o.config.device.refusePermission = true;
-         }}},
-        {"--refuse-verify", {false, [](const std::string&, SimOptions& o) {
-             return o.config.device.refuseVerify = true;
-         }}},
-        {"--reset-after-blocks", {true, [](const std::string& v, SimOptions& o) {
-             return setInt(v, 1, 1 << 30, &o.config.device.resetAfterBlocks);
-         }}},
-        {"--close-after-blocks", {true, [](const std::string& v, SimOptions& o) {
-             return setInt(v, 1, 1 << 30, &o.config.closeAfterBlocks);
-         }}},
-        {"--seed", {true, [](const std::string& v, SimOptions& o) {
-             long long seed = 0;
-             if (!parseInteger(v, 0, INT64_MAX, &seed)) return false;
-             o.config.faults.seed = static_cast<uint64_t>(seed);
-             return true;
-         }}},
-        {"--drop-rate", {true, [](const std::string& v, SimOptions& o) {
-             return parseRate(v, &o.config.faults.dropRate);
-         }}},
-        {"--drop-requests", {true, [](const std::string& v, SimOptions& o) {
-             return parseNumberList(v, &o.config.faults.dropRequests);
-         }}},
-        {"--corrupt-rate", {true, [](const std::string& v, SimOptions& o) {
-             return parseRate(v, &o.config.faults.corruptRate);
-         }}},
-        {"--stale-rate", {true, [](const std::string& v, SimOptions& o) {
-             return parseRate(v, &o.config.faults.staleRate);
-         }}},
-        {"--delay-ms", {true, [](const std::string& v, SimOptions& o) {
-             return setInt(v, 0, 600000, &o.timing.delayMs);
-         }}},
-        {"--split", {true, [](const std::string& v, SimOptions& o) {
-             return parseSplit(v, &o.timing);
-         }}},
+        {"--tcp",
+         {true,
+          [](const std::string& v, SimOptions& o) {
+              o.link = LinkKind::Tcp;
+              return parseHostPort(v, &o.host, &o.port);
+          }}},
+        {"--udp",
+         {true,
+          [](const std::string& v, SimOptions& o) {
+              o.link = LinkKind::Udp;
+              return parseHostPort(v, &o.host, &o.port);
+          }}},
+        {"--pty",
+         {false,
+          [](const std::string&, SimOptions& o) {
+              o.link = LinkKind::Pty;
+              return true;
+          }}},
+        {"--pty-link",
+         {true,
+          [](const std::string& v, SimOptions& o) {
+              o.ptyLink = v;
+              return !v.empty();
+          }}},
+        {"--baud",
+         {true, [](const std::string& v,
+                   SimOptions& o) { return setInt(v, 1, 10000000, &o.timing.baud); }}},
+        {"--address",
+         {true,
+          [](const std::string& v, SimOptions& o) {
+              int address = 0;
+              if (!setInt(v, 0, 65535, &address)) return false;
+              o.config.addresses.push_back(static_cast<uint16_t>(address));
+              return true;
+          }}},
+        {"--model",
+         {true,
+          [](const std::string& v, SimOptions& o) {
+              o.config.model = findSimModel(v);
+              return o.config.model != nullptr;
+          }}},
+        {"--erase-ms",
+         {true,
+          [](const std::string& v, SimOptions& o) {
+              o.eraseMsGiven = true;
+              return setInt(v, 0, 600000, &o.config.device.eraseMs);
+          }}},
+        {"--refuse-permission",
+         {false, [](const std::string&,
+                    SimOptions& o) { return o.config.device.refusePermission = true; }}},
+        {"--refuse-verify",
+         {false,
+          [](const std::string&, SimOptions& o) { return o.config.device.refuseVerify = true; }}},
+        {"--reset-after-blocks",
+         {true,
+          [](const std::string& v, SimOptions& o) {
+              return setInt(v, 1, 1 << 30, &o.config.device.resetAfterBlocks);
+          }}},
+        {"--close-after-blocks",
+         {true, [](const std::string& v,
+                   SimOptions& o) { return setInt(v, 1, 1 << 30, &o.config.closeAfterBlocks); }}},
+        {"--seed",
+         {true,
+          [](const std::string& v, SimOptions& o) {
+              long long seed = 0;
+              if (!parseInteger(v, 0, INT64_MAX, &seed)) return false;
+              o.config.faults.seed = static_cast<uint64_t>(seed);
+              return true;
+          }}},
+        {"--drop-rate",
+         {true, [](const std::string& v,
+                   SimOptions& o) { return parseRate(v, &o.config.faults.dropRate); }}},
+        {"--drop-requests",
+         {true, [](const std::string& v,
+                   SimOptions& o) { return parseNumberList(v, &o.config.faults.dropRequests); }}},
+        {"--corrupt-rate",
+         {true, [](const std::string& v,
+                   SimOptions& o) { return parseRate(v, &o.config.faults.corruptRate); }}},
+        {"--stale-rate",
+         {true, [](const std::string& v,
+                   SimOptions& o) { return parseRate(v, &o.config.faults.staleRate); }}},
+        {"--delay-ms",
+         {true, [](const std::string& v,
+                   SimOptions& o) { return setInt(v, 0, 600000, &o.timing.delayMs); }}},
+        {"--split",
+         {true, [](const std::string& v, SimOptions& o) { return parseSplit(v, &o.timing); }}},
         {"--verbose", {false, [](const std::string&, SimOptions& o) { return o.verbose = true; }}},
-        {"--exit-after-verify", {false, [](const std::string&, SimOptions& o) {
-             return o.exitAfterVerify = true;
-         }}},
-        {"--dump-dir", {true, [](const std::string& v, SimOptions& o) {
-             o.dumpDir = v;
-             return !v.empty();
-         }}},
+        {"--exit-after-verify",
+         {false, [](const std::string&, SimOptions& o) { return o.exitAfterVerify = true; }}},
+        {"--dump-dir",
+         {true,
+          [](const std::string& v, SimOptions& o) {
+              o.dumpDir = v;
+              return !v.empty();
+          }}},
         {"--help", {false, [](const std::string&, SimOptions& o) { return o.help = true; }}},
     };
     return table;
@@ -199,7 +217,8 @@ bool parseSimOptions(const std::vector<std::string>& args, SimOptions* options,
         std::string name = args[i];
         std::string value;
         bool inlineValue = false;
-        if (size_t equals = name.find('='); name.rfind("--", 0) == 0 && equals != std::string::npos) {
+        if (size_t equals = name.find('=');
+            name.rfind("--", 0) == 0 && equals != std::string::npos) {
             value = name.substr(equals + 1);
             name = name.substr(0, equals);
             inlineValue = true;

@@ -153,7 +153,9 @@ bool SimServer::openTcp(std::string* error) {
     return true;
 }
 
-bool SimServer::openUdp(std::string* error) { return bindSocket(SOCK_DGRAM, error); }
+bool SimServer::openUdp(std::string* error) {
+    return bindSocket(SOCK_DGRAM, error);
+}
 
 bool SimServer::openPty(std::string* error) {
     masterFd_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -229,7 +231,7 @@ int64_t SimServer::waitTimeoutNs(int64_t nowNs) const {
 }
 
 void SimServer::pollOnce(const sigset_t* waitMask) {
-    pollfd fds[2] = {};
+    pollfd fds[4] = {};
     nfds_t count = 0;
     auto watch = [&](int fd) {
         if (fd >= 0) fds[count++] = pollfd{fd, POLLIN, 0};
@@ -240,7 +242,8 @@ void SimServer::pollOnce(const sigset_t* waitMask) {
     watch(clientFd_ >= 0 ? clientFd_ : listenFd_);
 
     int64_t timeoutNs = waitTimeoutNs(steadyNs());
-    timespec wait{static_cast<time_t>(timeoutNs / 1000000000), static_cast<long>(timeoutNs % 1000000000)};
+    timespec wait{static_cast<time_t>(timeoutNs / 1000000000),
+                  static_cast<long>(timeoutNs % 1000000000)};
     int ready = ::ppoll(fds, count, &wait, waitMask);
     if (ready <= 0) return;
     for (nfds_t i = 0; i < count; ++i) {
@@ -296,8 +299,8 @@ void SimServer::readDatagram() {
     uint8_t buffer[2048];
     sockaddr_in sender{};
     socklen_t size = sizeof sender;
-    ssize_t got = ::recvfrom(udpFd_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&sender),
-                             &size);
+    ssize_t got =
+        ::recvfrom(udpFd_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&sender), &size);
     if (got <= 0) return;
     int64_t nowNs = steadyNs();
     lastActivityNs_ = nowNs;

@@ -16,7 +16,7 @@ namespace rw::sim {
 // been verified. Single-threaded: one poll loop moves every byte, so the
 // faults and the timing stay reproducible.
 class SimServer {
-public:
+  public:
     SimServer(const SimOptions& options, SimController& controller);
     ~SimServer();
     SimServer(const SimServer&) = delete;
@@ -32,7 +32,7 @@ public:
     // Set from a signal handler: the loop ends at its next wake-up.
     static volatile std::sig_atomic_t stopRequested;
 
-private:
+  private:
     bool openTcp(std::string* error);
     bool openUdp(std::string* error);
     bool openPty(std::string* error);

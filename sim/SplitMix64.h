@@ -7,7 +7,7 @@ namespace rw::sim {
 // decision from its own instances, in a fixed order, so a seed reproduces a
 // run exactly on any platform and standard library.
 class SplitMix64 {
-public:
+  public:
     explicit SplitMix64(uint64_t seed) : state_(seed) {}
 
     uint64_t next() {
@@ -20,7 +20,7 @@ public:
     // Uniform in [0, 1), from the top 53 bits.
     double nextUnit() { return static_cast<double>(next() >> 11) * (1.0 / 9007199254740992.0); }
 
-private:
+  private:
     uint64_t state_;
 };
 

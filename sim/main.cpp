@@ -8,7 +8,9 @@
 
 namespace {
 
-void onStopSignal(int) { rw::sim::SimServer::stopRequested = 1; }
+void onStopSignal(int) {
+    rw::sim::SimServer::stopRequested = 1;
+}
 
 }  // namespace
 

@@ -60,8 +60,8 @@ TEST(SimRequestParser, CutsEveryKnownCommandWhateverTheChunking) {
     Bytes block(128);
     for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<uint8_t>(i * 7 + 2);
     std::vector<Bytes> frames = {
-        simtest::modeRequest(101, 0, 38, true),       simtest::codeRequest(101, 1, 0x7F, 0x4400),
-        simtest::codeRequest(101, 2, 0xF2, 0x4400),   simtest::writeRequest(101, 3, 0x2000, block),
+        simtest::modeRequest(101, 0, 38, true),        simtest::codeRequest(101, 1, 0x7F, 0x4400),
+        simtest::codeRequest(101, 2, 0xF2, 0x4400),    simtest::writeRequest(101, 3, 0x2000, block),
         simtest::writeRequest(101, 0, 0x79FF, {0xAB}), simtest::verifyRequest(101, 1, 0x5C),
     };
     Bytes stream;
@@ -90,7 +90,8 @@ TEST(SimRequestParser, RecoversFromNoiseAndBadFrames) {
     const Case cases[] = {
         {"noise before", concat({{0x55, 0xAA, 0x00}, good}), {Kind::Skipped, Kind::Request}},
         {"bad checksum dropped whole", concat({bad, good}), {Kind::BadChecksum, Kind::Request}},
-        {"oversized length", concat({oversized, good}),
+        {"oversized length",
+         concat({oversized, good}),
          {Kind::Skipped, Kind::Skipped, Kind::Request}},
     };
     for (const Case& c : cases) {

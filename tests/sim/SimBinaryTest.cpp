@@ -76,8 +76,8 @@ struct Client {
         return replyStatus(exchange(command, payload, 9));
     }
     int withCode(uint8_t cmd) {
-        return command(cmd, {static_cast<uint8_t>(model.code >> 8),
-                             static_cast<uint8_t>(model.code)});
+        return command(cmd,
+                       {static_cast<uint8_t>(model.code >> 8), static_cast<uint8_t>(model.code)});
     }
     int write(uint32_t at, const Bytes& data) {
         Bytes payload = {static_cast<uint8_t>(at >> 16), static_cast<uint8_t>(at >> 8),
@@ -110,7 +110,7 @@ struct Client {
 };
 
 class SimBinary : public ::testing::Test {
-protected:
+  protected:
     std::unique_ptr<SimProcess> start(std::vector<std::string> args) {
         auto process = std::make_unique<SimProcess>(args, errPath());
         EXPECT_TRUE(process->started());
@@ -128,13 +128,15 @@ protected:
     rwtest::TempDir dir;
 };
 
-const SimModel& model4400() { return *rw::sim::findSimModel("KVTC/1-4400"); }
+const SimModel& model4400() {
+    return *rw::sim::findSimModel("KVTC/1-4400");
+}
 
 }  // namespace
 
 TEST_F(SimBinary, ProgramsTwoDevicesOverTcpAndDumpsTheirFlash) {
-    auto sim = start({"--tcp", "127.0.0.2:0", "--address", "101", "--address", "102",
-                      "--erase-ms", "0", "--exit-after-verify", "--dump-dir", dir.str()});
+    auto sim = start({"--tcp", "127.0.0.2:0", "--address", "101", "--address", "102", "--erase-ms",
+                      "0", "--exit-after-verify", "--dump-dir", dir.str()});
     std::string hostPort = sim->firstLine();
     ASSERT_FALSE(hostPort.empty());
     Bytes image1 = testImage(300);
@@ -266,8 +268,8 @@ TEST_F(SimBinary, FaultRunRepeatsExactlyWithTheSameSeed) {
 }
 
 TEST_F(SimBinary, SplitAndDelayedRepliesOverUdp) {
-    auto sim = start({"--udp", "127.0.0.2:0", "--address", "9", "--split", "3:20",
-                      "--delay-ms", "60"});
+    auto sim =
+        start({"--udp", "127.0.0.2:0", "--address", "9", "--split", "3:20", "--delay-ms", "60"});
     std::string host;
     int port = 0;
     ASSERT_TRUE(splitHostPort(sim->firstLine(), &host, &port));
@@ -290,8 +292,7 @@ TEST_F(SimBinary, SplitAndDelayedRepliesOverUdp) {
 
 TEST_F(SimBinary, ClosesAfterBlocksAndAcceptsTheNextClient) {
     auto sim = start({"--tcp", "127.0.0.2:0", "--address", "101", "--erase-ms", "0",
-                      "--close-after-blocks", "2", "--exit-after-verify", "--dump-dir",
-                      dir.str()});
+                      "--close-after-blocks", "2", "--exit-after-verify", "--dump-dir", dir.str()});
     std::string hostPort = sim->firstLine();
     Bytes image = testImage(512);
     uint8_t sequence = 0;
@@ -314,8 +315,8 @@ TEST_F(SimBinary, ClosesAfterBlocksAndAcceptsTheNextClient) {
 }
 
 TEST_F(SimBinary, StopSignalDumpsAndSummarises) {
-    auto sim = start({"--tcp", "127.0.0.2:0", "--address", "5", "--erase-ms", "0", "--dump-dir",
-                      dir.str()});
+    auto sim = start(
+        {"--tcp", "127.0.0.2:0", "--address", "5", "--erase-ms", "0", "--dump-dir", dir.str()});
     std::string hostPort = sim->firstLine();
     {
         StreamLink link(connectTcp(hostPort));

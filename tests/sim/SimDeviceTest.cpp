@@ -12,7 +12,9 @@ namespace {
 
 constexpr uint16_t kAddress = 101;
 
-const SimModel& model(const char* name) { return *findSimModel(name); }
+const SimModel& model(const char* name) {
+    return *findSimModel(name);
+}
 
 struct Device {
     explicit Device(const char* modelName = "KVTC/1-4400", DeviceSettings settings = {})
@@ -100,12 +102,12 @@ TEST(SimDevice, WritesOutsideTheRegionAreRefusedAndChangeNothing) {
         bool accepted;
     };
     const Case cases[] = {
-        {"KVTC/1-4400", 0x2000, 128, true},   {"KVTC/1-4400", 0x79FF, 1, true},
-        {"KVTC/1-4400", 0x1FFF, 1, false},    {"KVTC/1-4400", 0x79FF, 2, false},
-        {"KVTC/1-4400", 0x7A00, 1, false},    {"KVTC/1-4255", 0x1000, 16, true},
-        {"KVTC/1-4255", 0x0FFF, 2, false},    {"KVTC/2-5140", 0xFE0000, 128, true},
-        {"KVTC/2-5140", 0xFEFEFF, 1, true},   {"KVTC/2-5140", 0xFEFF00, 1, false},
-        {"KVTC/2-5140", 0xFCFFFF, 1, false},  {"KVTC/2-5240", 0x00FD00, 1, false},
+        {"KVTC/1-4400", 0x2000, 128, true},  {"KVTC/1-4400", 0x79FF, 1, true},
+        {"KVTC/1-4400", 0x1FFF, 1, false},   {"KVTC/1-4400", 0x79FF, 2, false},
+        {"KVTC/1-4400", 0x7A00, 1, false},   {"KVTC/1-4255", 0x1000, 16, true},
+        {"KVTC/1-4255", 0x0FFF, 2, false},   {"KVTC/2-5140", 0xFE0000, 128, true},
+        {"KVTC/2-5140", 0xFEFEFF, 1, true},  {"KVTC/2-5140", 0xFEFF00, 1, false},
+        {"KVTC/2-5140", 0xFCFFFF, 1, false}, {"KVTC/2-5240", 0x00FD00, 1, false},
     };
     for (const Case& c : cases) {
         Device d(c.modelName);

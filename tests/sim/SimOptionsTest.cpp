@@ -51,8 +51,8 @@ TEST(SimOptions, UsageErrors) {
 
 TEST(SimOptions, ValuesAndDefaults) {
     SimOptions o;
-    ASSERT_TRUE(parse({"--tcp=127.0.0.2:4000", "--address", "101", "--address", "7", "--seed",
-                       "42", "--drop-requests", "3,7,10-12", "--split", "3:25", "--baud", "9600",
+    ASSERT_TRUE(parse({"--tcp=127.0.0.2:4000", "--address", "101", "--address", "7", "--seed", "42",
+                       "--drop-requests", "3,7,10-12", "--split", "3:25", "--baud", "9600",
                        "--close-after-blocks", "4"},
                       &o));
     EXPECT_EQ(o.link, LinkKind::Tcp);
@@ -70,14 +70,14 @@ TEST(SimOptions, ValuesAndDefaults) {
     EXPECT_EQ(o.config.closeAfterBlocks, 4);
 
     SimOptions second;
-    ASSERT_TRUE(parse({"--udp", "127.0.0.2:0", "--address", "1", "--model", "KVTC/2-5240"},
-                      &second));
+    ASSERT_TRUE(
+        parse({"--udp", "127.0.0.2:0", "--address", "1", "--model", "KVTC/2-5240"}, &second));
     EXPECT_EQ(second.config.device.eraseMs, 800);
     EXPECT_TRUE(second.timing.datagram);
 
     SimOptions third;
-    ASSERT_TRUE(parse({"--pty", "--address", "1", "--model", "KVTC/2-5240", "--erase-ms", "0"},
-                      &third));
+    ASSERT_TRUE(
+        parse({"--pty", "--address", "1", "--model", "KVTC/2-5240", "--erase-ms", "0"}, &third));
     EXPECT_EQ(third.config.device.eraseMs, 0);
 
     SimOptions help;
@@ -87,11 +87,29 @@ TEST(SimOptions, ValuesAndDefaults) {
 
 TEST(SimOptions, HelpNamesEveryOption) {
     std::string usage = simUsage();
-    for (const char* option :
-         {"--tcp", "--udp", "--pty", "--pty-link", "--baud", "--address", "--model", "--erase-ms",
-          "--refuse-permission", "--refuse-verify", "--seed", "--drop-rate", "--drop-requests",
-          "--corrupt-rate", "--stale-rate", "--delay-ms", "--split", "--close-after-blocks",
-          "--reset-after-blocks", "--verbose", "--dump-dir", "--exit-after-verify", "--help"}) {
+    for (const char* option : {"--tcp",
+                               "--udp",
+                               "--pty",
+                               "--pty-link",
+                               "--baud",
+                               "--address",
+                               "--model",
+                               "--erase-ms",
+                               "--refuse-permission",
+                               "--refuse-verify",
+                               "--seed",
+                               "--drop-rate",
+                               "--drop-requests",
+                               "--corrupt-rate",
+                               "--stale-rate",
+                               "--delay-ms",
+                               "--split",
+                               "--close-after-blocks",
+                               "--reset-after-blocks",
+                               "--verbose",
+                               "--dump-dir",
+                               "--exit-after-verify",
+                               "--help"}) {
         EXPECT_NE(usage.find(option), std::string::npos) << option;
     }
 }

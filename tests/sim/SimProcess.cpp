@@ -27,7 +27,9 @@ int64_t nowMs() {
         .count();
 }
 
-int leftMs(int64_t deadline) { return static_cast<int>(std::max<int64_t>(0, deadline - nowMs())); }
+int leftMs(int64_t deadline) {
+    return static_cast<int>(std::max<int64_t>(0, deadline - nowMs()));
+}
 
 }  // namespace
 

@@ -8,7 +8,7 @@
 namespace simtest {
 
 class SimProcess {
-public:
+  public:
     // Starts the simulator with `args`; its standard error goes to errPath.
     SimProcess(const std::vector<std::string>& args, const std::string& errPath);
     ~SimProcess();
@@ -24,7 +24,7 @@ public:
     // Standard output after the first line, read once the process has ended.
     const std::string& output() const { return output_; }
 
-private:
+  private:
     bool readSome(int timeoutMs);
 
     int pid_ = -1;
@@ -35,7 +35,7 @@ private:
 
 // A client end of the simulated link.
 class TestLink {
-public:
+  public:
     virtual ~TestLink() = default;
     virtual bool send(const std::vector<uint8_t>& frame) = 0;
     // Bytes received until `expected` have arrived or timeoutMs has passed
@@ -44,7 +44,7 @@ public:
 };
 
 class StreamLink : public TestLink {
-public:
+  public:
     explicit StreamLink(int fd) : fd_(fd) {}
     ~StreamLink() override;
     bool send(const std::vector<uint8_t>& frame) override;
@@ -53,12 +53,12 @@ public:
     bool peerClosed(int timeoutMs);
     bool ok() const { return fd_ >= 0; }
 
-private:
+  private:
     int fd_;
 };
 
 class UdpLink : public TestLink {
-public:
+  public:
     // Binds `port` on every local address with address reuse, exactly as the
     // programmer's UDP link does, and sends to host:port.
     UdpLink(const std::string& host, int port);
@@ -67,7 +67,7 @@ public:
     std::vector<uint8_t> receive(size_t expected, int timeoutMs) override;
     bool ok() const { return fd_ >= 0; }
 
-private:
+  private:
     int fd_ = -1;
     uint32_t ip_ = 0;
     uint16_t port_ = 0;

@@ -15,8 +15,9 @@ inline uint8_t sum8(const Bytes& bytes, size_t count) {
 }
 
 inline Bytes request(uint16_t address, uint8_t sequence, uint8_t command, const Bytes& payload) {
-    Bytes frame = {0x02, static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address),
-                   0xFF, static_cast<uint8_t>(0xF8 + (sequence & 3)), command, 0x77};
+    Bytes frame = {0x02, static_cast<uint8_t>(address >> 8),          static_cast<uint8_t>(address),
+                   0xFF, static_cast<uint8_t>(0xF8 + (sequence & 3)), command,
+                   0x77};
     frame.insert(frame.end(), payload.begin(), payload.end());
     frame.push_back(sum8(frame, frame.size()));
     return frame;
