@@ -29,14 +29,15 @@ const char* linkLabel(int linkKind) {
 
 // One simulator on its own port (or pseudo-terminal) for one test.
 class Simulator {
-public:
+  public:
     // Starts the simulator for the model; false when it did not come up.
     bool start(int linkKind, const std::string& modelName, const std::string& dumpDir,
                std::vector<std::string> extra = {}) {
         linkKind_ = linkKind;
-        std::vector<std::string> args{"--model", modelName, "--address", std::to_string(kAddress),
-                                      "--erase-ms", "0", "--exit-after-verify", "--dump-dir",
-                                      dumpDir};
+        std::vector<std::string> args{
+            "--model",    modelName, "--address",           std::to_string(kAddress),
+            "--erase-ms", "0",       "--exit-after-verify", "--dump-dir",
+            dumpDir};
         args.insert(args.end(), extra.begin(), extra.end());
         if (linkKind == rw::LINK_SERIAL) {
             args.insert(args.end(), {"--pty", "--baud", "38400"});
@@ -46,8 +47,8 @@ public:
             args.push_back("127.0.0.2:0");
         }
         if (!process_.start(std::string(ROMWRIGHT_BIN_DIR) + "/romwright-sim", args)) return false;
-        std::optional<std::string> line =
-            process_.waitForLine(linkKind == rw::LINK_SERIAL ? "/dev/" : "127.0.0.2", kStartTimeoutMs);
+        std::optional<std::string> line = process_.waitForLine(
+            linkKind == rw::LINK_SERIAL ? "/dev/" : "127.0.0.2", kStartTimeoutMs);
         if (!line) return false;
         if (linkKind == rw::LINK_SERIAL) {
             size_t at = line->find("/dev/");
@@ -74,7 +75,7 @@ public:
 
     SimProcess& process() { return process_; }
 
-private:
+  private:
     SimProcess process_;
     int linkKind_ = 0;
     int port_ = 0;
@@ -86,7 +87,8 @@ std::vector<uint8_t> readAll(const std::filesystem::path& path) {
 }
 
 // The region as a device that was erased and then given the image and its CRC holds it.
-std::vector<uint8_t> expectedRegion(const rw::DeviceModel& model, const std::vector<uint8_t>& image) {
+std::vector<uint8_t> expectedRegion(const rw::DeviceModel& model,
+                                    const std::vector<uint8_t>& image) {
     std::vector<uint8_t> region(static_cast<size_t>(model.flashEnd - model.pageOffset()), 0xFF);
     std::copy(image.begin(), image.end(), region.begin());
     region.back() = expectedCrc(model, image);
@@ -94,7 +96,7 @@ std::vector<uint8_t> expectedRegion(const rw::DeviceModel& model, const std::vec
 }
 
 class EndToEndTest : public ::testing::Test {
-protected:
+  protected:
     // The engine's pauses (1250 ms after each mode request) run on a fake clock;
     // the links still wait for the simulator in real time.
     EndToEndTest() : clockScope_(clock_), models_(rw::buildModelTable()) {
@@ -148,14 +150,14 @@ TEST_P(EveryLinkAndModel, ProgramsTheDeviceWithImageAndCrc) {
               expectedRegion(model, image));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Sim, EveryLinkAndModel,
-    ::testing::Combine(::testing::Values(rw::LINK_TCP, rw::LINK_UDP, rw::LINK_SERIAL),
-                       ::testing::Range(0, 5)),
-    [](const auto& info) {
-        return std::string(linkLabel(std::get<0>(info.param))) + "Model" +
-               std::to_string(std::get<1>(info.param));
-    });
+INSTANTIATE_TEST_SUITE_P(Sim, EveryLinkAndModel,
+                         ::testing::Combine(::testing::Values(rw::LINK_TCP, rw::LINK_UDP,
+                                                              rw::LINK_SERIAL),
+                                            ::testing::Range(0, 5)),
+                         [](const auto& info) {
+                             return std::string(linkLabel(std::get<0>(info.param))) + "Model" +
+                                    std::to_string(std::get<1>(info.param));
+                         });
 
 TEST_F(EndToEndTest, ZeroLengthImageOverTcpWritesOnlyTheCrc) {
     const rw::DeviceModel& model = *models_[1];
@@ -182,7 +184,8 @@ TEST_F(EndToEndTest, RefusalsEndTheJobWithTheirLine) {
         Simulator sim;
         ASSERT_TRUE(sim.start(rw::LINK_TCP, model.name, dumpDir(), {c.option}));
         rw::HeadlessRunner runner;
-        rw::HeadlessResult result = runner.run(sim.request(model, writeImage(model, patternImage(200))));
+        rw::HeadlessResult result =
+            runner.run(sim.request(model, writeImage(model, patternImage(200))));
         EXPECT_EQ(result.failed, 1u);
         EXPECT_EQ(result.statusLines().back(), c.line);
         EXPECT_EQ(result.notifications.back().kind, Kind::Done);
@@ -202,7 +205,8 @@ TEST_F(EndToEndTest, ClosedConnectionRetriesWithPausesUntilAborted) {
         if (record.kind != Kind::Status) return;
         if (record.text.rfind("FLASH WRITE ERROR", 0) == 0 || ++passes > 400) runner.requestAbort();
     });
-    rw::HeadlessResult result = runner.run(sim.request(model, writeImage(model, patternImage(1000))));
+    rw::HeadlessResult result =
+        runner.run(sim.request(model, writeImage(model, patternImage(1000))));
     EXPECT_EQ(result.failed, 1u);
     std::vector<std::string> lines = result.statusLines();
     ASSERT_FALSE(lines.empty());
