@@ -2,6 +2,7 @@
 
 #include <QIcon>
 
+#include "ui/DialogFont.h"
 #include "ui/VersionRecord.h"
 #include "ui_100.h"
 
@@ -12,6 +13,7 @@ const char* const kStringBlock = "\\StringFileInfo\\040904b0\\";
 AboutDialog::AboutDialog(QWidget* parent, const QString& recordPath)
     : QDialog(parent), ui_(std::make_unique<Ui::Dialog100>()) {
     ui_->setupUi(this);
+    setFont(dialogFont());
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     ui_->programIcon->setPixmap(QIcon(QStringLiteral(":/icons/130-32.png")).pixmap(32, 32));

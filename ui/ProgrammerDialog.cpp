@@ -16,6 +16,7 @@
 #include "engine/Sounds.h"
 #include "ui/AboutDialog.h"
 #include "ui/AppSettings.h"
+#include "ui/DialogFont.h"
 #include "ui/CliReporter.h"
 #include "ui/CommandLine.h"
 #include "ui/DialogNotifier.h"
@@ -63,6 +64,7 @@ ProgrammerDialog::ProgrammerDialog(DialogOptions options, QWidget* parent)
       ui_(std::make_unique<Ui::Dialog102>()),
       notifier_(std::make_unique<DialogNotifier>(*this)) {
     ui_->setupUi(this);
+    setFont(dialogFont());
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     hostPortEdit = ui_->id1026;
