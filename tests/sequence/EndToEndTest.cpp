@@ -222,7 +222,16 @@ TEST_F(EndToEndTest, LinksThatDoNotOpenReportTheirName) {
         int linkKind;
         int port;
     };
-    int port = freeLoopbackPort();
+    // A port that is bound but not listening refuses connections, and no other
+    // test can take it while this socket holds it.
+    int closedPort = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = ::inet_addr("127.0.0.2");
+    socklen_t size = sizeof address;
+    ASSERT_EQ(::bind(closedPort, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::getsockname(closedPort, reinterpret_cast<sockaddr*>(&address), &size);
+    int port = ntohs(address.sin_port);
     for (const Case& c : {Case{rw::LINK_TCP, port}, Case{rw::LINK_SERIAL, 4}}) {
         rw::HeadlessRequest request;
         request.model = models_[0].get();
@@ -238,6 +247,7 @@ TEST_F(EndToEndTest, LinksThatDoNotOpenReportTheirName) {
         EXPECT_EQ(result.statusLines(), std::vector<std::string>{name + " PORT INITIALIZE ERROR"});
         EXPECT_EQ(result.failed, 1u);
     }
+    ::close(closedPort);
 }
 
 }  // namespace
