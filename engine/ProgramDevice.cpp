@@ -32,6 +32,8 @@ constexpr int64_t kBackOffStepMs = 10;
 // How long waitForThreadEnd blocks in the mailbox before it looks again.
 constexpr int kServeWaitMs = 5;
 
+constexpr const char* kCompleteLine = "*** FLASH PROGRAMMING COMPLETE ***";
+
 // The extension of the path's file name, with its dot ("" when there is none),
 // found the way the classic path splitter finds it: after the last '.' of the
 // last path component.
@@ -107,8 +109,14 @@ unsigned DeviceRun::run() {
         finalLine = programSteps();
     }
     if (finalLine) {
+        // The final line decides the result. An Abort that reaches the window
+        // before this line does came too late to stop anything, so the result
+        // is set again once the window has the line (it disables Abort then).
+        uint8_t outcome = *finalLine == kCompleteLine ? 0 : 1;
+        job_.failed = outcome;
         setStatus("%s", finalLine->c_str());
         sendStatus(1, 1);
+        job_.failed = outcome;
         setProgrammingMode(*link_, job_, false);
     }
     return finish();
@@ -210,7 +218,7 @@ std::optional<std::string> DeviceRun::crcSteps() {
         return "CRC CHECKSUM ERROR";
     }
     job_.failed = 0;
-    return "*** FLASH PROGRAMMING COMPLETE ***";
+    return std::string(kCompleteLine);
 }
 
 unsigned DeviceRun::finish() {

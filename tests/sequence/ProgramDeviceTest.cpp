@@ -615,6 +615,32 @@ TEST_F(ProgramDeviceTest, AbortDuringTheLastBlockAlwaysEndsFailed) {
     expectEndedFailedWithoutLine();
 }
 
+TEST_F(ProgramDeviceTest, AbortJustBeforeTheWindowSeesTheFinalLineChangesNothing) {
+    struct Case {
+        const char* line;
+        std::function<Answer(const Bytes&)> policy;
+        int failed;
+    };
+    for (const Case& c :
+         {Case{"*** FLASH PROGRAMMING COMPLETE ***", nullptr, 0},
+          Case{"CRC CHECKSUM ERROR", [](const Bytes& f) { return refuse(f, rw::CMD_FLASH_VERIFY); },
+               1}}) {
+        SCOPED_TRACE(c.line);
+        RecordingNotifier notifier;
+        RecordingSoundPlayer sounds;
+        prepare(0, patternImage(200));
+        job_.window = &notifier;
+        services_.sound = &sounds;
+        device_.policy = c.policy;
+        notifier.setSendHook([this](const RecordedNotification& record, rw::FlashJob&) {
+            if (record.wParam == 1 && record.kind == Kind::Status) abortJob();
+        });
+        EXPECT_EQ(run(), static_cast<unsigned>(c.failed));
+        EXPECT_EQ(notifier.records().back(), (RecordedNotification{Kind::Done, c.failed, 0, {}}));
+        EXPECT_EQ(sounds.fileNames().back(), c.failed ? "fail.wav" : "done.wav");
+    }
+}
+
 TEST_F(ProgramDeviceTest, AbortDuringTheCrcStepsLetsTheirResultStand) {
     struct Case {
         const char* name;
