@@ -22,11 +22,15 @@ QImage loadKeyedFrame(int id) {
     return frame;
 }
 
-bool jobRunning(const rw::FlashJob& job) { return job.running.load() != 0; }
+bool jobRunning(const rw::FlashJob& job) {
+    return job.running.load() != 0;
+}
 
 }  // namespace
 
-AnimationThread::~AnimationThread() { join(); }
+AnimationThread::~AnimationThread() {
+    join();
+}
 
 int AnimationThread::frameDelayMs(int linkKind, int baudRate) {
     if (linkKind == rw::LINK_SERIAL && baudRate == 19200) return 50;
@@ -34,7 +38,9 @@ int AnimationThread::frameDelayMs(int linkKind, int baudRate) {
     return 25;
 }
 
-bool AnimationThread::isRunning() const { return !done_.load(std::memory_order_acquire); }
+bool AnimationThread::isRunning() const {
+    return !done_.load(std::memory_order_acquire);
+}
 
 void AnimationThread::join() {
     if (thread_.joinable()) thread_.join();

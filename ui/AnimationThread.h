@@ -18,14 +18,13 @@ class Clock;
 // one paint. Of the job it reads only `running`, `linkKind` and `baudRate`; it
 // ends within one frame delay after `running` is cleared.
 class AnimationThread {
-public:
+  public:
     // Called on the animation thread with each composed frame; the window
     // queues it to its own thread (widgets are never painted from here).
     using FrameSink = std::function<void(const QImage& frame)>;
 
     // Bitmap resource numbers in frame order (there is no 137).
-    static constexpr std::array<int, 9> kFrameIds = {136, 138, 139, 140, 141,
-                                                     142, 143, 144, 145};
+    static constexpr std::array<int, 9> kFrameIds = {136, 138, 139, 140, 141, 142, 143, 144, 145};
     // Where the window shows each frame, in its client area.
     static constexpr QPoint framePosition() { return QPoint(10, 465); }
 
@@ -51,7 +50,7 @@ public:
     // serial other than 19200 and 38400 -> 100, everything else 25.
     static int frameDelayMs(int linkKind, int baudRate);
 
-private:
+  private:
     void run(const rw::FlashJob& job, const FrameSink& sink, rw::Clock& sleeper);
 
     std::thread thread_;

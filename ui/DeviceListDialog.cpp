@@ -47,9 +47,15 @@ DeviceListDialog::DeviceListDialog(QWidget* parent)
 
 DeviceListDialog::~DeviceListDialog() = default;
 
-QPlainTextEdit* DeviceListDialog::addressEdit() const { return ui_->addressEdit; }
-QPushButton* DeviceListDialog::goButton() const { return ui_->goButton; }
-QPushButton* DeviceListDialog::abortButton() const { return ui_->abortButton; }
+QPlainTextEdit* DeviceListDialog::addressEdit() const {
+    return ui_->addressEdit;
+}
+QPushButton* DeviceListDialog::goButton() const {
+    return ui_->goButton;
+}
+QPushButton* DeviceListDialog::abortButton() const {
+    return ui_->abortButton;
+}
 
 void DeviceListDialog::exchange(bool toMembers) {
     if (toMembers) {

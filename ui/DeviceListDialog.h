@@ -16,7 +16,7 @@ class DeviceListDialog;
 class DeviceListDialog : public QDialog {
     Q_OBJECT
 
-public:
+  public:
     explicit DeviceListDialog(QWidget* parent);
     ~DeviceListDialog() override;
 
@@ -41,12 +41,12 @@ public:
     // The edit's contents with CR LF line ends, as the address list is read.
     QString addressText;
 
-public slots:
+  public slots:
     void accept() override;
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     std::unique_ptr<Ui::DeviceListDialog> ui_;
 };

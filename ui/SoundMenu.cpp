@@ -1,12 +1,12 @@
 #include "ui/SoundMenu.h"
 
+#include <dirent.h>
+#include <sys/stat.h>
 #include <QAction>
 #include <QCursor>
 #include <QFile>
 #include <QMenu>
-#include <dirent.h>
 #include <memory>
-#include <sys/stat.h>
 
 #include "engine/Sounds.h"
 #include "ui/UserPrompts.h"

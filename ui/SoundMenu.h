@@ -10,7 +10,7 @@ class QWidget;
 // "Off" (id 0). The chosen item becomes the sound scheme; "Off", Escape and a
 // click outside the menu all turn sounds off.
 class SoundMenu {
-public:
+  public:
     // Id of the first scheme item; "Off" is 0.
     static constexpr int kFirstSchemeId = 256;
 

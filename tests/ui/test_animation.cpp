@@ -44,7 +44,8 @@ QImage expectedFrame(int id, QColor background) {
     QImage bitmap = QImage(bitmapPath(id)).convertToFormat(QImage::Format_RGB32);
     for (int y = 0; y < bitmap.height(); ++y) {
         for (int x = 0; x < bitmap.width(); ++x) {
-            if ((bitmap.pixel(x, y) & 0xFFFFFFu) == 0xFFFFFFu) bitmap.setPixel(x, y, background.rgb());
+            if ((bitmap.pixel(x, y) & 0xFFFFFFu) == 0xFFFFFFu)
+                bitmap.setPixel(x, y, background.rgb());
         }
     }
     return bitmap;
@@ -85,15 +86,14 @@ TEST_P(AnimationDelay, EveryFrameOfACycleSleepsTheLinksDelay) {
     EXPECT_FALSE(animation.isRunning());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Links, AnimationDelay,
-    ::testing::Values(DelayCase{"Serial38400", rw::LINK_SERIAL, 38400, 25},
-                      DelayCase{"Serial19200", rw::LINK_SERIAL, 19200, 50},
-                      DelayCase{"Serial9600", rw::LINK_SERIAL, 9600, 100},
-                      DelayCase{"Serial1200", rw::LINK_SERIAL, 1200, 100},
-                      DelayCase{"Udp19200", rw::LINK_UDP, 19200, 25},
-                      DelayCase{"Tcp1200", rw::LINK_TCP, 1200, 25}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Links, AnimationDelay,
+                         ::testing::Values(DelayCase{"Serial38400", rw::LINK_SERIAL, 38400, 25},
+                                           DelayCase{"Serial19200", rw::LINK_SERIAL, 19200, 50},
+                                           DelayCase{"Serial9600", rw::LINK_SERIAL, 9600, 100},
+                                           DelayCase{"Serial1200", rw::LINK_SERIAL, 1200, 100},
+                                           DelayCase{"Udp19200", rw::LINK_UDP, 19200, 25},
+                                           DelayCase{"Tcp1200", rw::LINK_TCP, 1200, 25}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Animation, SpeedChangeTakesEffectAtTheNextCycle) {
     auto job = runningJob(rw::LINK_SERIAL, 19200);
@@ -167,7 +167,7 @@ TEST(Animation, NotRunningAtStartDrawsNothing) {
 
 // A sleeper that holds the animation inside its sleep until the test lets go.
 class GateClock : public rw::Clock {
-public:
+  public:
     int64_t nowMs() override { return 0; }
     void sleepMs(int64_t ms) override {
         std::unique_lock lock(mutex_);
@@ -190,7 +190,7 @@ public:
         return sleeps_;
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<int64_t> sleeps_;
@@ -202,7 +202,8 @@ TEST(Animation, AbortEndsItAfterTheSleepInProgress) {
     GateClock clock;
     std::atomic<int> frames{0};
     AnimationThread animation;
-    animation.start(*job, [&](const QImage&) { ++frames; }, QColor(Qt::gray), &clock);
+    animation.start(
+        *job, [&](const QImage&) { ++frames; }, QColor(Qt::gray), &clock);
     ASSERT_TRUE(clock.waitForSleeps(1));
     job->running = 0;  // Abort, while the first frame is on show
     clock.open();

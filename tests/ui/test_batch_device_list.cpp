@@ -2,10 +2,10 @@
 // and retry modes, answered through the dialog's modal runner.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QApplication>
 #include <functional>
 #include <optional>
 
@@ -32,8 +32,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // Duplicate, zero, letters, and 65548 reducing to an already queued 12.
         ParseCase{"FiveLines", "12, 7\r\n12\r\n0\r\nabc\r\n65548", {12, 7}},
-        ParseCase{"DelimiterRuns", "\r\n\r\n 5,,6 \r\n\r\n", {5, 6}},
-        ParseCase{"Empty", "", {}},
+        ParseCase{"DelimiterRuns", "\r\n\r\n 5,,6 \r\n\r\n", {5, 6}}, ParseCase{"Empty", "", {}},
         ParseCase{"OnlyDelimiters", "\t, \r\n", {}},
         ParseCase{"RetryLinesReadBack", "5\r\n9\r\n-25536\r\n", {5, 9, 40000}},
         ParseCase{"LowSixteenBits", "65537 -1 65536", {1, 65535}},
@@ -50,7 +49,7 @@ TEST(AddressParsing, HugeNumberStaysInSixteenBits) {
 
 // Answers each modal dialog with a test's function instead of a person.
 class AnsweringPrompts : public UserPrompts {
-public:
+  public:
     std::function<void(DeviceListDialog&)> answer;
     void runModal(QDialog& dialog) override {
         auto* list = qobject_cast<DeviceListDialog*>(&dialog);
@@ -60,7 +59,7 @@ public:
 };
 
 class DeviceListTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         pendingQueue().clear();
         failedList().clear();

@@ -6,10 +6,10 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+#include "WindowTestSupport.h"
 #include "fakes/FakeClock.h"
 #include "ui/DeviceListDialog.h"
 #include "ui/SoundIconLabel.h"
-#include "WindowTestSupport.h"
 
 namespace {
 
@@ -23,7 +23,7 @@ QPushButton* deviceListButton(ProgrammerDialog& dialog) {
 }
 
 class BatchDialogTest : public wintest::WindowTest {
-protected:
+  protected:
     void SetUp() override {
         WindowTest::SetUp();
         writeSetting("Info/Driver", rw::LINK_UDP);
@@ -52,7 +52,8 @@ protected:
                 list->abortButton()->click();
                 return;
             }
-            if (!answers[index].second.isNull()) list->addressEdit()->setPlainText(answers[index].second);
+            if (!answers[index].second.isNull())
+                list->addressEdit()->setPlainText(answers[index].second);
             (answers[index].first ? list->goButton() : list->abortButton())->click();
         };
     }
@@ -158,7 +159,9 @@ TEST_F(BatchDialogTest, EscapeOnTheSoundMenuTurnsSoundsOffAndShowsTheOffIcon) {
     wintest::pumpEvents(20);
     const QImage on = QImage(":/bitmaps/146.png").convertToFormat(QImage::Format_RGB32);
     const QImage off = QImage(":/bitmaps/147.png").convertToFormat(QImage::Format_RGB32);
-    auto shown = [&] { return dialog->soundIcon->pixmap().toImage().convertToFormat(QImage::Format_RGB32); };
+    auto shown = [&] {
+        return dialog->soundIcon->pixmap().toImage().convertToFormat(QImage::Format_RGB32);
+    };
     EXPECT_EQ(shown(), on);
 
     int menus = 0;

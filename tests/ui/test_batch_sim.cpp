@@ -23,8 +23,8 @@ constexpr int kAbsent = 23;
 // Starts a simulator for model KVTC/1-4255 on 127.0.0.2; its port, or 0.
 int startSim(rwtest::SimProcess& sim, std::vector<std::string> extra) {
     const int port = rwtest::freeLoopbackPort();
-    std::vector<std::string> args{"--model", "KVTC/1-4255", "--erase-ms", "0", "--udp",
-                                  "127.0.0.2:" + std::to_string(port)};
+    std::vector<std::string> args{"--model", "KVTC/1-4255", "--erase-ms",
+                                  "0",       "--udp",       "127.0.0.2:" + std::to_string(port)};
     args.insert(args.end(), extra.begin(), extra.end());
     if (!sim.start(std::string(ROMWRIGHT_BIN_DIR) + "/romwright-sim", args)) return 0;
     return sim.waitForLine("127.0.0.2", 5000) ? port : 0;

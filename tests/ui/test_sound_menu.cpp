@@ -37,8 +37,8 @@ std::vector<Item> itemsOf(const QMenu& menu) {
         if (action->isSeparator()) {
             items.push_back({"-", -1, false});
         } else {
-            items.push_back({action->text().toStdString(), action->data().toInt(),
-                             action->isChecked()});
+            items.push_back(
+                {action->text().toStdString(), action->data().toInt(), action->isChecked()});
         }
     }
     return items;
@@ -46,7 +46,7 @@ std::vector<Item> itemsOf(const QMenu& menu) {
 
 // Answers the popup menu with a test's function instead of a click.
 class MenuPrompts : public UserPrompts {
-public:
+  public:
     std::function<QAction*(QMenu&, const QPoint&)> answer;
     QAction* popupMenu(QMenu& menu, const QPoint& at) override {
         return answer ? answer(menu, at) : nullptr;
@@ -54,7 +54,7 @@ public:
 };
 
 class SoundMenuTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         savedFolder_ = rw::dataFolder();
         savedScheme_ = rw::soundScheme();
