@@ -424,9 +424,9 @@ TEST_F(MainWindowTest, ClosingWhileAJobRunsWaitsForTheWorkerThenWritesTheSetting
     writeSetting("Info/Device", 1);
     writeSetting("Info/File", QString::fromStdString(hexPath_));
     auto dialog = makeDialog();
+    control<QLineEdit>(*dialog, 1001)->setText("4242");
     control<QPushButton>(*dialog, 1)->click();
     ASSERT_TRUE(waitFor([&] { return dialog->job()->imageLength > 0; }));
-    control<QLineEdit>(*dialog, 1001)->setText("4242");
     dialog->closeCommand();
     EXPECT_EQ(dialog->job(), nullptr);
     EXPECT_EQ(readSetting("Info/Address").toInt(), 4242);
