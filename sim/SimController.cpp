@@ -12,6 +12,9 @@ SimController::SimController(const SimConfig& config) : config_(config), faults_
         // Old firmware differs per device but repeats with the seed.
         SplitMix64 mix(config.faults.seed ^ (0x5157ULL << 32) ^ address);
         settings.firmwareSeed = mix.next();
+        for (uint16_t refusing : config.refusePermissionFor) {
+            if (refusing == address) settings.refusePermission = true;
+        }
         devices_.push_back(std::make_unique<SimDevice>(address, *config.model, settings));
     }
 }

@@ -15,6 +15,7 @@ struct SimConfig {
     const SimModel* model = nullptr;
     std::vector<uint16_t> addresses;
     DeviceSettings device;  // firmwareSeed is derived per address from faults.seed
+    std::vector<uint16_t> refusePermissionFor;  // devices that refuse permission
     FaultSettings faults;
     int closeAfterBlocks = 0;  // 0 = never
 };

@@ -139,6 +139,14 @@ const std::map<std::string, OptionSpec>& optionTable() {
         {"--refuse-permission",
          {false, [](const std::string&,
                     SimOptions& o) { return o.config.device.refusePermission = true; }}},
+        {"--refuse-permission-for",
+         {true,
+          [](const std::string& v, SimOptions& o) {
+              int address = 0;
+              if (!setInt(v, 0, 65535, &address)) return false;
+              o.config.refusePermissionFor.push_back(static_cast<uint16_t>(address));
+              return true;
+          }}},
         {"--refuse-verify",
          {false,
           [](const std::string&, SimOptions& o) { return o.config.device.refuseVerify = true; }}},
@@ -281,6 +289,8 @@ Devices:
                            for the 1-series, 800 for the 2-series; 0 allowed);
                            requests meanwhile get no reply
   --refuse-permission      refuse every permission request
+  --refuse-permission-for A
+                           only device A refuses permission (repeatable)
   --refuse-verify          refuse every CRC confirm
 
 Faults (reproducible: the same --seed hits the same request numbers):

@@ -198,3 +198,17 @@ TEST(SimLineTiming, PacedDatagramLeavesWhole) {
     EXPECT_TRUE(closing->bytes.empty());
     EXPECT_TRUE(closing->closeAfter);
 }
+
+TEST(SimFaults, PermissionRefusedOnlyByTheNamedDevices) {
+    SimConfig c = config(FaultSettings{}, {21, 22, 23});
+    c.refusePermissionFor = {22};
+    SimController controller(c);
+    std::string statuses;
+    for (uint16_t address : {21, 22, 23}) {
+        Bytes frame = simtest::codeRequest(address, 0, 0x7F, 0x4400);
+        auto plan = controller.onRequest(Request{frame}, 0);
+        ASSERT_EQ(plan->bytes.size(), 9u);
+        statuses += plan->bytes[7] == 0 ? 'a' : 'r';
+    }
+    EXPECT_EQ(statuses, "ara");
+}

@@ -96,6 +96,7 @@ TEST(SimOptions, HelpNamesEveryOption) {
                                "--model",
                                "--erase-ms",
                                "--refuse-permission",
+                               "--refuse-permission-for",
                                "--refuse-verify",
                                "--seed",
                                "--drop-rate",
