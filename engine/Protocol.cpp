@@ -29,6 +29,7 @@ constexpr uint8_t MODE_PARAMETER_42 = 42;
 constexpr int MODE_38_SETTLE_MS = 1250;
 
 std::atomic<uint8_t> sequenceCounter{0};
+std::atomic<int> modeReplyTimeout{MODE_REPLY_TIMEOUT_MS};
 
 // Bytes 0, 1, 2, 5 and 6 of every request; exchange() fills in the source.
 void startRequest(FlashJob& job, uint8_t command) {
@@ -124,7 +125,7 @@ int exchange(Transport& link, FlashJob& job, int length, int settleMs) {
 }
 
 int setProgrammingMode(Transport& link, FlashJob& job, bool on) {
-    job.replyTimeoutMs = MODE_REPLY_TIMEOUT_MS;
+    job.replyTimeoutMs = modeReplyTimeout.load(std::memory_order_relaxed);
     if (job.model == nullptr) return LINK_FAIL;
     uint8_t parameter = 0;
     int settleMs = 0;
@@ -200,5 +201,12 @@ uint8_t requestSequence() {
 void setRequestSequence(uint8_t value) {
     sequenceCounter.store(value & 3);
 }
+
+void setModeReplyTimeoutMs(int timeoutMs) {
+    modeReplyTimeout.store(timeoutMs > 0 ? timeoutMs : MODE_REPLY_TIMEOUT_MS,
+                           std::memory_order_relaxed);
+}
+
+int modeReplyTimeoutMs() { return modeReplyTimeout.load(std::memory_order_relaxed); }
 
 }  // namespace rw

@@ -44,4 +44,10 @@ uint8_t requestSequence();
 // For tests: sets the sequence to value (taken modulo 4).
 void setRequestSequence(uint8_t value);
 
+// The reply time-out that every mode request sets: 3000 ms. Tests that run
+// whole jobs against simulated devices which never answer shorten it, so they
+// do not wait real seconds; 0 restores 3000 ms.
+void setModeReplyTimeoutMs(int timeoutMs);
+int modeReplyTimeoutMs();
+
 }  // namespace rw

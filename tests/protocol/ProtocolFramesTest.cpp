@@ -70,6 +70,16 @@ TEST_F(ProtocolTest, ModelWithoutModeParametersSendsNothingButSetsTheReplyTimeou
     EXPECT_EQ(rw::requestSequence(), 0);
 }
 
+TEST_F(ProtocolTest, ShortenedModeReplyTimeoutAppliesUntilRestored) {
+    useModel(KVTC_5240);
+    rw::setModeReplyTimeoutMs(150);
+    rw::setProgrammingMode(link, job, true);
+    EXPECT_EQ(job.replyTimeoutMs, 150);
+    rw::setModeReplyTimeoutMs(0);
+    rw::setProgrammingMode(link, job, true);
+    EXPECT_EQ(job.replyTimeoutMs, 3000);
+}
+
 TEST_F(ProtocolTest, DeviceCommandsCarryModelCodeOrImageCrc) {
     useModel(KVTC_5140);
     giveImage(1000);
