@@ -87,6 +87,7 @@ std::string simProgram() {
 // cross-CPU wake-ups whose cost depends on what else the machine is doing.
 void pinToOneCpu() {
     static bool pinned = [] {
+        if (std::getenv("ROMWRIGHT_BENCH_NO_PIN") != nullptr) return false;
         cpu_set_t one;
         CPU_ZERO(&one);
         CPU_SET(sched_getcpu(), &one);
