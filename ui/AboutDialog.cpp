@@ -27,7 +27,7 @@ AboutDialog::~AboutDialog() = default;
 void AboutDialog::readVersionRecord(const QString& recordPath) {
     QString company = QStringLiteral("KVT Controls");
     QString product = QStringLiteral("KVT Romwright");
-    QString copyright = QStringLiteral("Copyright (C) KVT Controls");
+    QString copyright = QStringLiteral("Copyright (C) 2024");
     QString version = QStringLiteral("1.1");
     if (std::optional<VersionRecord> record = VersionRecord::load(recordPath)) {
         const QString block = QString::fromLatin1(kStringBlock);

@@ -33,8 +33,8 @@ void copyBundledSounds(const QString& soundsFolder) {
         QDir().mkpath(targetFolder);
         const QString target = targetFolder + QLatin1Char('/') + source.fileName();
         if (QFile::copy(source.filePath(), target)) {
-            QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
-                                              QFile::ReadOther);
+            QFile::setPermissions(
+                target, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
         }
     }
 }

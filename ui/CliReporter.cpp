@@ -3,7 +3,9 @@
 CliReporter::CliReporter(std::FILE* out, std::FILE* err, bool progressLine)
     : out_(out), err_(err), progressLine_(progressLine) {}
 
-CliReporter::~CliReporter() { finish(); }
+CliReporter::~CliReporter() {
+    finish();
+}
 
 void CliReporter::clearProgress() {
     if (!progressShown_) return;

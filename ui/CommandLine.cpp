@@ -14,7 +14,8 @@ std::optional<int> scanDecimal(const QString& token) {
     long long value = 0;
     for (; i < token.size() && token[i].unicode() >= '0' && token[i].unicode() <= '9'; ++i) {
         value = value * 10 + (token[i].unicode() - '0');
-        if (value > static_cast<long long>(INT_MAX) + 1) value = static_cast<long long>(INT_MAX) + 1;
+        if (value > static_cast<long long>(INT_MAX) + 1)
+            value = static_cast<long long>(INT_MAX) + 1;
     }
     if (negative) value = -value;
     if (value > INT_MAX) value = INT_MAX;

@@ -4,11 +4,14 @@
 
 DialogNotifier::DialogNotifier(ProgrammerDialog& dialog) : dialog_(dialog) {
     mailbox_.setWakeHook([this] {
-        QMetaObject::invokeMethod(&context_, [this] { mailbox_.serve(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &context_, [this] { mailbox_.serve(); }, Qt::QueuedConnection);
     });
 }
 
-DialogNotifier::~DialogNotifier() { mailbox_.setWakeHook({}); }
+DialogNotifier::~DialogNotifier() {
+    mailbox_.setWakeHook({});
+}
 
 void DialogNotifier::sendFlashStatus(rw::FlashJob&, int ended, int logged) {
     mailbox_.call([this, ended, logged] { dialog_.onFlashStatus(ended, logged); });

@@ -28,7 +28,9 @@ QString resourceText(int id) {
 
 // POSIX sockets need no start-up; the check stays for platforms whose socket
 // layer must be started first.
-bool startSocketLayer() { return true; }
+bool startSocketLayer() {
+    return true;
+}
 
 bool hasEnvironment(const char* name) {
     const char* value = std::getenv(name);

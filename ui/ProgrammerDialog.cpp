@@ -7,18 +7,18 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
 #include <QSettings>
-#include <QKeyEvent>
 
 #include "engine/Clock.h"
 #include "engine/Sounds.h"
 #include "ui/AboutDialog.h"
 #include "ui/AppSettings.h"
-#include "ui/DialogFont.h"
 #include "ui/CliReporter.h"
 #include "ui/CommandLine.h"
+#include "ui/DialogFont.h"
 #include "ui/DialogNotifier.h"
 #include "ui/ProgressBarButton.h"
 #include "ui/SiblingNotice.h"
@@ -101,7 +101,8 @@ void ProgrammerDialog::construct() {
     addressValue = settings->value(QStringLiteral("Address"), 101).toInt();
     statusLine = QStringLiteral("Load Binary Flash Archive...");
     imageFile = settings->value(QStringLiteral("File"), QStringLiteral("4255.hex")).toString();
-    hostPort = settings->value(QStringLiteral("IP"), QStringLiteral("192.168.0.100:3001")).toString();
+    hostPort =
+        settings->value(QStringLiteral("IP"), QStringLiteral("192.168.0.100:3001")).toString();
     crcLine = QStringLiteral("CRC-8");
     elapsedLine.clear();
     historyText.clear();
@@ -123,16 +124,15 @@ void ProgrammerDialog::connectControls() {
         int baud;
         int driver;
     } links[] = {
-        {ui_->id1023, 1200, rw::LINK_SERIAL}, {ui_->id1013, 9600, rw::LINK_SERIAL},
+        {ui_->id1023, 1200, rw::LINK_SERIAL},  {ui_->id1013, 9600, rw::LINK_SERIAL},
         {ui_->id1014, 19200, rw::LINK_SERIAL}, {ui_->id1015, 38400, rw::LINK_SERIAL},
         {ui_->id1018, 0, rw::LINK_UDP},        {ui_->id1019, 0, rw::LINK_TCP},
     };
     for (const auto& link : links) {
         const int baud = link.baud;
         const int driver = link.driver;
-        connect(link.button, &QRadioButton::clicked, this, [this, baud, driver] {
-            selectLink(baud, driver);
-        });
+        connect(link.button, &QRadioButton::clicked, this,
+                [this, baud, driver] { selectLink(baud, driver); });
     }
     connect(browseButton, &QPushButton::clicked, this, &ProgrammerDialog::browse);
     connect(goButton, &QPushButton::clicked, this, &ProgrammerDialog::onOk);
@@ -169,7 +169,8 @@ void ProgrammerDialog::initDialog() {
     exchange(false);
     auto settings = openSettings();
     designatedRow_ = settings->value(QStringLiteral("Info/Device"), 0).toInt();
-    if (designatedRow_ < 0 || designatedRow_ >= static_cast<int>(models_.size())) designatedRow_ = 0;
+    if (designatedRow_ < 0 || designatedRow_ >= static_cast<int>(models_.size()))
+        designatedRow_ = 0;
 
     soundOnBitmap = QPixmap(QStringLiteral(":/bitmaps/146.png"));
     soundOffBitmap = QPixmap(QStringLiteral(":/bitmaps/147.png"));

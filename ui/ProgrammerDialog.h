@@ -182,7 +182,7 @@ private:
     bool quitRequested_ = false;
     bool signalled_ = false;
     int exitCode_ = 0;
-    int64_t writePhaseMs_ = -1;    // first report of the write phase, -1 before it
-    int64_t lastProgressMs_ = 0;   // last report of a block written
+    int64_t writePhaseMs_ = -1;   // first report of the write phase, -1 before it
+    int64_t lastProgressMs_ = 0;  // last report of a block written
     int32_t lastBytesWritten_ = 0;
 };

@@ -141,7 +141,8 @@ bool ProgrammerDialog::refuseStart(const QString& status) {
     exchange(false);
     if (options_.windowless && job_->autoExit) {
         QByteArray reason = status.toLocal8Bit();
-        if (status == QStringLiteral("Invalid Binary File")) reason += ": " + imageFile.toLocal8Bit();
+        if (status == QStringLiteral("Invalid Binary File"))
+            reason += ": " + imageFile.toLocal8Bit();
         CliReporter fallback(stdout, stderr, false);
         (reporter_ ? *reporter_ : fallback).refusal(reason);
         quitWith(1);
@@ -178,8 +179,9 @@ void ProgrammerDialog::setButtonsRunning(bool running) {
 }
 
 QString ProgrammerDialog::statusTextOfJob() const {
-    return QString::fromLocal8Bit(job_->statusText, static_cast<qsizetype>(strnlen(
-                                                        job_->statusText, sizeof job_->statusText)));
+    return QString::fromLocal8Bit(
+        job_->statusText,
+        static_cast<qsizetype>(strnlen(job_->statusText, sizeof job_->statusText)));
 }
 
 void ProgrammerDialog::logLine(const QByteArray& statusText) {
@@ -199,8 +201,8 @@ void ProgrammerDialog::onFlashStatus(int ended, int logged) {
         stallTimer_.stop();
     }
     if (logged) {
-        logLine(QByteArray(job_->statusText,
-                           static_cast<qsizetype>(strnlen(job_->statusText, sizeof job_->statusText))));
+        logLine(QByteArray(job_->statusText, static_cast<qsizetype>(strnlen(
+                                                 job_->statusText, sizeof job_->statusText))));
     }
     statusLine = statusTextOfJob();
     const int64_t nowMs = clock().nowMs();
@@ -269,7 +271,8 @@ void ProgrammerDialog::quitWith(int exitCode) {
     quitRequested_ = true;
     // Queued, so a quit requested before the dialog's event loop runs ends it
     // as soon as it starts.
-    QMetaObject::invokeMethod(this, [this] { done(exitCode_); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { done(exitCode_); }, Qt::QueuedConnection);
 }
 
 void ProgrammerDialog::commandLineAbort() {

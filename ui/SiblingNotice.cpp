@@ -6,7 +6,9 @@ namespace {
 constexpr int kConnectWaitMs = 200;
 }  // namespace
 
-QString siblingServerName() { return QStringLiteral("KVTConsoleAppClass"); }
+QString siblingServerName() {
+    return QStringLiteral("KVTConsoleAppClass");
+}
 
 bool notifySibling(const QString& serverName) {
     if (serverName.isEmpty()) return false;
@@ -16,6 +18,7 @@ bool notifySibling(const QString& serverName) {
     socket.write("32768 1 0\n");
     const bool sent = socket.waitForBytesWritten(kConnectWaitMs) || socket.bytesToWrite() == 0;
     socket.disconnectFromServer();
-    if (socket.state() != QLocalSocket::UnconnectedState) socket.waitForDisconnected(kConnectWaitMs);
+    if (socket.state() != QLocalSocket::UnconnectedState)
+        socket.waitForDisconnected(kConnectWaitMs);
     return sent;
 }

@@ -14,6 +14,10 @@ void SoundEffectOutput::play(const QString& path, bool looping) {
     effect_.play();
 }
 
-void SoundEffectOutput::stop() { effect_.stop(); }
+void SoundEffectOutput::stop() {
+    effect_.stop();
+}
 
-void SoundEffectOutput::beep() { QApplication::beep(); }
+void SoundEffectOutput::beep() {
+    QApplication::beep();
+}

@@ -15,7 +15,9 @@ QString UserPrompts::openFileName(QWidget* parent, const QString& title, const Q
     return QFileDialog::getOpenFileName(parent, title, folder, filter);
 }
 
-void UserPrompts::runModal(QDialog& dialog) { dialog.exec(); }
+void UserPrompts::runModal(QDialog& dialog) {
+    dialog.exec();
+}
 
 QAction* UserPrompts::popupMenu(QMenu& menu, const QPoint& globalPos) {
     return menu.exec(globalPos);
@@ -30,4 +32,6 @@ UserPrompts& userPrompts() {
     return installedPrompts != nullptr ? *installedPrompts : realPrompts;
 }
 
-void setUserPrompts(UserPrompts* prompts) { installedPrompts = prompts; }
+void setUserPrompts(UserPrompts* prompts) {
+    installedPrompts = prompts;
+}

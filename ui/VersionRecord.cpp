@@ -2,7 +2,9 @@
 
 #include <QFile>
 
-QString VersionRecord::compiledPath() { return QStringLiteral(":/version/romwright.ver"); }
+QString VersionRecord::compiledPath() {
+    return QStringLiteral(":/version/romwright.ver");
+}
 
 std::optional<VersionRecord> VersionRecord::load(const QString& path) {
     QFile file(path);

@@ -1,3 +1,5 @@
 #include "ui/ProgrammerApp.h"
 
-int main(int argc, char** argv) { return runProgrammerApp(argc, argv); }
+int main(int argc, char** argv) {
+    return runProgrammerApp(argc, argv);
+}

@@ -90,7 +90,7 @@ protected:
 
     // Starts the simulator and writes the program's settings for it.
     bool startSim(Link link, std::vector<std::string> extra = {}, const std::string& stall = "60") {
-        std::vector<std::string> args{"--model", kModel, "--address", std::to_string(kAddress),
+        std::vector<std::string> args{"--model",    kModel, "--address", std::to_string(kAddress),
                                       "--erase-ms", "0"};
         args.insert(args.end(), extra.begin(), extra.end());
         if (link == Link::Pty) {
@@ -207,8 +207,8 @@ TEST_F(CommandLineEndToEnd, HelpVersionAndNothingToDo) {
     EXPECT_EQ(program_.wait(kRunTimeoutMs), 0);
     EXPECT_NE(program_.out().find("usage: romwright"), std::string::npos);
     e2e::RomwrightProcess version;
-    ASSERT_TRUE(version.start(std::string(ROMWRIGHT_BIN_DIR) + "/romwright", {"--version"},
-                              home_.str()));
+    ASSERT_TRUE(
+        version.start(std::string(ROMWRIGHT_BIN_DIR) + "/romwright", {"--version"}, home_.str()));
     EXPECT_EQ(version.wait(kRunTimeoutMs), 0);
     EXPECT_EQ(version.out(), "romwright 1.1.0.4\n");
     e2e::RomwrightProcess idle;

@@ -47,7 +47,8 @@ public:
         std::vector<char*> envp;
         for (std::string& entry : env) envp.push_back(entry.data());
         envp.push_back(nullptr);
-        const int rc = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+        const int rc =
+            posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);
         ::close(out[1]);
         ::close(err[1]);
@@ -65,7 +66,8 @@ public:
     // Collects output until the child exits or timeoutMs passed; its exit code
     // (128 + signal when killed) or nothing on time-out.
     std::optional<int> wait(int timeoutMs) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         while (pid_ > 0 && std::chrono::steady_clock::now() < deadline) {
             drain(20);
             int status = 0;
@@ -81,9 +83,11 @@ public:
 
     // Reads output until stdout holds text, at most timeoutMs.
     bool waitForOutput(const std::string& text, int timeoutMs) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         while (stdout_.find(text) == std::string::npos) {
-            if (std::chrono::steady_clock::now() >= deadline || (out_ < 0 && err_ < 0)) return false;
+            if (std::chrono::steady_clock::now() >= deadline || (out_ < 0 && err_ < 0))
+                return false;
             drain(20);
         }
         return true;

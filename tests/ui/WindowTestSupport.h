@@ -139,10 +139,8 @@ public:
     rw::WorkerServices services() {
         rw::WorkerServices services;
         services.makeLink = [this](rw::FlashJob& job) -> std::unique_ptr<rw::Transport> {
-            auto link = std::make_unique<GateLink>(job.linkKind == 2 || job.linkKind == 3
-                                                       ? job.linkKind
-                                                       : rw::LINK_SERIAL,
-                                                   job.port);
+            auto link = std::make_unique<GateLink>(
+                job.linkKind == 2 || job.linkKind == 3 ? job.linkKind : rw::LINK_SERIAL, job.port);
             if (device == Device::Unreachable) link->setOpenError(rw::LINK_FAIL);
             link->setResponder(device == Device::SilentOnWrites ? silentOnWrites()
                                                                 : rwtest::acceptingResponder());
@@ -175,7 +173,8 @@ inline std::string hexImage(uint16_t address) {
         data += byte;
         sum += static_cast<unsigned>(i);
     }
-    std::snprintf(line, sizeof line, ":10%04X00%s%02X\n", address, data.c_str(), (0x100 - (sum & 0xFF)) & 0xFF);
+    std::snprintf(line, sizeof line, ":10%04X00%s%02X\n", address, data.c_str(),
+                  (0x100 - (sum & 0xFF)) & 0xFF);
     return std::string(line) + ":00000001FF\n";
 }
 

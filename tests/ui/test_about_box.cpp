@@ -25,7 +25,8 @@ TEST_P(AboutBox, ShowsTheRecordOrItsDefaults) {
     const AboutCase& c = GetParam();
     rwtest::TempDir dir;
     QString path = QStringLiteral("/no/such/record.ver");
-    if (c.record) path = QString::fromStdString(rwtest::writeFile(dir.path() / "r.ver", *c.record).string());
+    if (c.record)
+        path = QString::fromStdString(rwtest::writeFile(dir.path() / "r.ver", *c.record).string());
     AboutDialog about(nullptr, path);
     EXPECT_EQ(about.productText(), c.product);
     EXPECT_EQ(about.companyText(), c.company);
@@ -38,12 +39,12 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, AboutBox,
     ::testing::Values(
         AboutCase{"noRecord", std::nullopt, "KVT Romwright v1.1",
-                  "KVT Controls, Copyright (C) KVT Controls"},
+                  "KVT Controls, Copyright (C) 2024"},
         AboutCase{"versionWithoutCommas",
                   "[StringFileInfo\\040904b0]\nProductVersion=2.0 beta\nCompanyName=Acme\n",
-                  "KVT Romwright v2.0 beta", "Acme, Copyright (C) KVT Controls"},
+                  "KVT Romwright v2.0 beta", "Acme, Copyright (C) 2024"},
         AboutCase{"otherLanguageOnly", "[StringFileInfo\\040704b0]\nProductName=Other\n",
-                  "KVT Romwright v1.1", "KVT Controls, Copyright (C) KVT Controls"}),
+                  "KVT Romwright v1.1", "KVT Controls, Copyright (C) 2024"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(AboutBoxCompiled, ReadsTheVersionRecordBuiltIntoTheProgram) {

@@ -62,8 +62,7 @@ protected:
         DialogOptions options;
         options.commandLineOutput = true;
         options.clock = clock;
-        return makeDialog({"KVTC/1-4255", "5", "38400", QString::fromStdString(hexPath_)},
-                          options);
+        return makeDialog({"KVTC/1-4255", "5", "38400", QString::fromStdString(hexPath_)}, options);
     }
 };
 
@@ -115,7 +114,8 @@ TEST_F(CommandLineModeTest, SiblingHearsWhenTheWindowGoesAway) {
     ASSERT_TRUE(server.waitForNewConnection(2000));
     QLocalSocket* socket = server.nextPendingConnection();
     ASSERT_NE(socket, nullptr);
-    ASSERT_TRUE(waitFor([&] { return socket->bytesAvailable() >= 10 || socket->waitForReadyRead(10); }));
+    ASSERT_TRUE(
+        waitFor([&] { return socket->bytesAvailable() >= 10 || socket->waitForReadyRead(10); }));
     EXPECT_EQ(socket->readAll(), QByteArray("32768 1 0\n"));
 }
 

@@ -133,21 +133,59 @@ TEST_P(CommandLineStart, FillsTheControlsAndStartsAtOnce) {
     ASSERT_TRUE(waitFor([&] { return dialog->quitRequested(); }));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, CommandLineStart,
-    ::testing::Values(
-        CommandLineCase{"prefix", {"KVTC/2", "250", "38400", "@"}, 1, "KVTC/2-5140", "KVTC/2",
-                        "250", 1015, rw::LINK_SERIAL, 38400, "KVTC/2-5140"},
-        CommandLineCase{"tcp", {"KVTC/2", "250", "38400", "@"}, 2, "KVTC/2-5140", "KVTC/2", "250",
-                        1019, rw::LINK_TCP, 38400, "KVTC/2-5140"},
-        CommandLineCase{"rate4800", {"kvtc/1-4255", "5", "4800", "@"}, 1, "KVTC/1-4255",
-                        "kvtc/1-4255", "5", 0, rw::LINK_SERIAL, 4800, "KVTC/1-4255"},
-        CommandLineCase{"modelOnly", {"KVTC/1-4255"}, 1, "KVTC/1-4255", "KVTC/1-4255", "77", 1013,
-                        rw::LINK_SERIAL, 9600, "KVTC/1-4255"},
-        CommandLineCase{"rateNotANumber", {"KVTC/1-4255", "12", "fast", "/none.hex"}, 1,
-                        "KVTC/1-4255", "KVTC/1-4255", "12", 1013, rw::LINK_SERIAL, 9600,
-                        "KVTC/1-4255"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, CommandLineStart,
+                         ::testing::Values(CommandLineCase{"prefix",
+                                                           {"KVTC/2", "250", "38400", "@"},
+                                                           1,
+                                                           "KVTC/2-5140",
+                                                           "KVTC/2",
+                                                           "250",
+                                                           1015,
+                                                           rw::LINK_SERIAL,
+                                                           38400,
+                                                           "KVTC/2-5140"},
+                                           CommandLineCase{"tcp",
+                                                           {"KVTC/2", "250", "38400", "@"},
+                                                           2,
+                                                           "KVTC/2-5140",
+                                                           "KVTC/2",
+                                                           "250",
+                                                           1019,
+                                                           rw::LINK_TCP,
+                                                           38400,
+                                                           "KVTC/2-5140"},
+                                           CommandLineCase{"rate4800",
+                                                           {"kvtc/1-4255", "5", "4800", "@"},
+                                                           1,
+                                                           "KVTC/1-4255",
+                                                           "kvtc/1-4255",
+                                                           "5",
+                                                           0,
+                                                           rw::LINK_SERIAL,
+                                                           4800,
+                                                           "KVTC/1-4255"},
+                                           CommandLineCase{"modelOnly",
+                                                           {"KVTC/1-4255"},
+                                                           1,
+                                                           "KVTC/1-4255",
+                                                           "KVTC/1-4255",
+                                                           "77",
+                                                           1013,
+                                                           rw::LINK_SERIAL,
+                                                           9600,
+                                                           "KVTC/1-4255"},
+                                           CommandLineCase{
+                                               "rateNotANumber",
+                                               {"KVTC/1-4255", "12", "fast", "/none.hex"},
+                                               1,
+                                               "KVTC/1-4255",
+                                               "KVTC/1-4255",
+                                               "12",
+                                               1013,
+                                               rw::LINK_SERIAL,
+                                               9600,
+                                               "KVTC/1-4255"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct RefusalCase {
     const char* name;
@@ -195,16 +233,22 @@ TEST_P(CommandLineRefusal, WithoutAWindowQuitsAsFailedWithoutAsking) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, CommandLineRefusal,
     ::testing::Values(
-        RefusalCase{"modelTooLong", {QString(33, 'K'), "5", "9600", "@"}, "MODEL NAME TOO LONG",
+        RefusalCase{
+            "modelTooLong", {QString(33, 'K'), "5", "9600", "@"}, "MODEL NAME TOO LONG", false},
+        RefusalCase{"fileTooLong",
+                    {"KVTC/1-4255", "5", "9600", "/" + QString(256, 'f')},
+                    "FILE NAME TOO LONG",
                     false},
-        RefusalCase{"fileTooLong", {"KVTC/1-4255", "5", "9600", "/" + QString(256, 'f')},
-                    "FILE NAME TOO LONG", false},
-        RefusalCase{"missingFile", {"KVTC/1-4255", "5", "9600", "/none/x.hex"},
-                    "Invalid Binary File", false},
-        RefusalCase{"unknownModel", {"KVTC/9", "5", "9600", "@"}, "NO FLASH DEVICE SELECTED",
+        RefusalCase{"missingFile",
+                    {"KVTC/1-4255", "5", "9600", "/none/x.hex"},
+                    "Invalid Binary File",
                     false},
-        RefusalCase{"addressTooHigh", {"KVTC/1-4255", "70000", "9600", "@"},
-                    "Please enter an integer between 0 and 65535.", true}),
+        RefusalCase{
+            "unknownModel", {"KVTC/9", "5", "9600", "@"}, "NO FLASH DEVICE SELECTED", false},
+        RefusalCase{"addressTooHigh",
+                    {"KVTC/1-4255", "70000", "9600", "@"},
+                    "Please enter an integer between 0 and 65535.",
+                    true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(MainWindowTest, ModelTokenOfExactly32CharactersIsAccepted) {
@@ -513,9 +557,7 @@ TEST_F(MainWindowTest, QueuedAddressesRunAfterThePauseAndTwoFailuresOfferTheRetr
     options.queuePauseMs = 20;
     auto dialog = makeDialog({}, options);
     QStringList retryCaptions;
-    prompts_.onModal = [&](QDialog& modal) {
-        retryCaptions << modal.windowTitle();
-    };
+    prompts_.onModal = [&](QDialog& modal) { retryCaptions << modal.windowTitle(); };
     pendingQueue() = {5, 9};
     failedList() = {9};
     dialog->postFlashDone(0);

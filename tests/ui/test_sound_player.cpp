@@ -38,7 +38,8 @@ void putLe(std::string& bytes, uint32_t value, int count) {
 }
 
 // A PCM WAV of dataBytes at byteRate; claimedBytes is what its header says.
-std::string wav(uint32_t byteRate, uint32_t dataBytes, uint32_t claimedBytes, bool extraChunk = false) {
+std::string wav(uint32_t byteRate, uint32_t dataBytes, uint32_t claimedBytes,
+                bool extraChunk = false) {
     std::string bytes = "RIFF";
     putLe(bytes, 36 + dataBytes, 4);
     bytes += "WAVE";

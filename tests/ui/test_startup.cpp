@@ -37,8 +37,8 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, CommandLineParse,
     ::testing::Values(
         ParseCase{"empty", {}, {}, {}, {}, {}, {}},
-        ParseCase{"all", {"KVTC/2", "250", "38400", "/a b.hex"}, "KVTC/2", 250, 38400, "/a b.hex",
-                  {}},
+        ParseCase{
+            "all", {"KVTC/2", "250", "38400", "/a b.hex"}, "KVTC/2", 250, 38400, "/a b.hex", {}},
         ParseCase{"modelOnly", {"KVTC/2"}, "KVTC/2", {}, {}, {}, {}},
         ParseCase{"addressNotANumber", {"M", "x12", "9600", "f.hex"}, "M", {}, {}, {}, {}},
         ParseCase{"leadingNumber", {"M", "12abc", "+9600", "f.hex"}, "M", 12, 9600, "f.hex", {}},
@@ -72,16 +72,15 @@ TEST_P(StartupPlanning, ChoosesHowToRun) {
 using K = StartupPlan::Kind;
 INSTANTIATE_TEST_SUITE_P(
     Cases, StartupPlanning,
-    ::testing::Values(
-        PlanCase{"help", {"--help"}, false, false, K::Help, {}},
-        PlanCase{"version", {"--version"}, false, true, K::Version, {}},
-        PlanCase{"helpWithMore", {"--help", "x"}, false, false, K::Run, "offscreen"},
-        PlanCase{"noDisplayNoCommand", {}, false, false, K::NoDisplay, {}},
-        PlanCase{"window", {}, false, true, K::Run, {}},
-        PlanCase{"commandWithDisplay", {"M"}, false, true, K::Run, "xcb;offscreen"},
-        PlanCase{"commandWithoutDisplay", {"M"}, false, false, K::Run, "offscreen"},
-        PlanCase{"callerChosePlatform", {"M"}, true, false, K::Run, {}},
-        PlanCase{"callerChoseNoCommand", {}, true, false, K::Run, {}}),
+    ::testing::Values(PlanCase{"help", {"--help"}, false, false, K::Help, {}},
+                      PlanCase{"version", {"--version"}, false, true, K::Version, {}},
+                      PlanCase{"helpWithMore", {"--help", "x"}, false, false, K::Run, "offscreen"},
+                      PlanCase{"noDisplayNoCommand", {}, false, false, K::NoDisplay, {}},
+                      PlanCase{"window", {}, false, true, K::Run, {}},
+                      PlanCase{"commandWithDisplay", {"M"}, false, true, K::Run, "xcb;offscreen"},
+                      PlanCase{"commandWithoutDisplay", {"M"}, false, false, K::Run, "offscreen"},
+                      PlanCase{"callerChosePlatform", {"M"}, true, false, K::Run, {}},
+                      PlanCase{"callerChoseNoCommand", {}, true, false, K::Run, {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
