@@ -114,6 +114,7 @@ int runProgrammerApp(int argc, char** argv) {
 
     SoundEffectOutput soundOutput;
     QtSoundPlayer soundPlayer(soundOutput);
+    if (!rw::soundScheme().empty()) soundPlayer.probeDevice();
     DialogOptions options;
     options.arguments = arguments;
     options.windowless = windowless;

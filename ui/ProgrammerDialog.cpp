@@ -21,6 +21,7 @@
 #include "ui/DialogFont.h"
 #include "ui/DialogNotifier.h"
 #include "ui/ProgressBarButton.h"
+#include "ui/QtSoundPlayer.h"
 #include "ui/SiblingNotice.h"
 #include "ui/SoundIconLabel.h"
 #include "ui/UserPrompts.h"
@@ -407,7 +408,11 @@ void ProgrammerDialog::showAnimationFrame(const QImage& frame) {
 }
 
 void ProgrammerDialog::soundChanged() {
-    soundIcon->setPixmap(rw::soundScheme().empty() ? soundOffBitmap : soundOnBitmap);
+    const bool soundsOn = !rw::soundScheme().empty();
+    if (auto* player = dynamic_cast<QtSoundPlayer*>(options_.services.sound); player && soundsOn) {
+        player->probeDevice();
+    }
+    soundIcon->setPixmap(soundsOn ? soundOnBitmap : soundOffBitmap);
     soundIcon->update();
 }
 

@@ -7,7 +7,13 @@
 #include "ui/WavInfo.h"
 
 QtSoundPlayer::QtSoundPlayer(SoundOutput& output, rw::Clock* sleeper)
-    : output_(output), sleeper_(sleeper), hasDevice_(output.hasDevice()) {}
+    : output_(output), sleeper_(sleeper) {}
+
+void QtSoundPlayer::probeDevice() {
+    if (device_.load(std::memory_order_acquire) < 0) {
+        device_.store(output_.hasDevice() ? 1 : 0, std::memory_order_release);
+    }
+}
 
 void QtSoundPlayer::onOutputThread(std::function<void()> fn) {
     if (QThread::currentThread() == context_.thread()) {
@@ -23,7 +29,7 @@ void QtSoundPlayer::sleepMs(int ms) {
 }
 
 void QtSoundPlayer::playOnce(const std::string& path) {
-    if (!hasDevice_) return;
+    if (!hasDevice()) return;
     const QString file = QString::fromStdString(path);
     const std::optional<int> lengthMs = wavDurationMs(file);
     if (!lengthMs) {
@@ -36,7 +42,7 @@ void QtSoundPlayer::playOnce(const std::string& path) {
 }
 
 void QtSoundPlayer::playLooping(const std::string& path) {
-    if (!hasDevice_) return;
+    if (!hasDevice()) return;
     const QString file = QString::fromStdString(path);
     if (!wavDurationMs(file)) {
         onOutputThread([this] { output_.stop(); });
@@ -56,7 +62,7 @@ void QtSoundPlayer::playEndSound(const std::string& path) {
         });
         return;
     }
-    if (!hasDevice_) return;
+    if (!hasDevice()) return;
     onOutputThread([this, file] { output_.play(file, false); });
     sleepMs(*lengthMs);
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include <QObject>
+#include <atomic>
 #include <functional>
 #include <string>
 
@@ -20,6 +21,12 @@ public:
     // output: used on this thread only. sleeper: null = the engine clock.
     explicit QtSoundPlayer(SoundOutput& output, rw::Clock* sleeper = nullptr);
 
+    // Asks the output, once, whether the system has an audio device; on this
+    // player's thread, whenever a sound scheme is selected. Until then the player
+    // treats the system as silent, so a run with sounds off never opens the
+    // audio system (which only complains when there is no sound server).
+    void probeDevice();
+
     void playOnce(const std::string& path) override;
     void playLooping(const std::string& path) override;
     void playEndSound(const std::string& path) override;
@@ -32,5 +39,6 @@ private:
     SoundOutput& output_;
     rw::Clock* sleeper_;
     QObject context_;
-    bool hasDevice_;
+    std::atomic<int> device_{-1};  // -1 not asked yet, 0 none, 1 present
+    bool hasDevice() const { return device_.load(std::memory_order_acquire) == 1; }
 };

@@ -5,17 +5,21 @@
 #include <QMediaDevices>
 #include <QUrl>
 
-SoundEffectOutput::SoundEffectOutput() : hasDevice_(!QMediaDevices::audioOutputs().isEmpty()) {}
+bool SoundEffectOutput::hasDevice() const {
+    if (!hasDevice_) hasDevice_ = !QMediaDevices::audioOutputs().isEmpty();
+    return *hasDevice_;
+}
 
 void SoundEffectOutput::play(const QString& path, bool looping) {
-    effect_.stop();
-    effect_.setSource(QUrl::fromLocalFile(path));
-    effect_.setLoopCount(looping ? QSoundEffect::Infinite : 1);
-    effect_.play();
+    if (!effect_) effect_ = std::make_unique<QSoundEffect>();
+    effect_->stop();
+    effect_->setSource(QUrl::fromLocalFile(path));
+    effect_->setLoopCount(looping ? QSoundEffect::Infinite : 1);
+    effect_->play();
 }
 
 void SoundEffectOutput::stop() {
-    effect_.stop();
+    if (effect_) effect_->stop();
 }
 
 void SoundEffectOutput::beep() {

@@ -21,13 +21,17 @@ namespace {
 class RecordingOutput : public SoundOutput {
 public:
     explicit RecordingOutput(bool device) : device_(device) {}
-    bool hasDevice() const override { return device_; }
+    bool hasDevice() const override {
+        ++asked;
+        return device_;
+    }
     void play(const QString& path, bool looping) override {
         calls.push_back((looping ? "loop " : "once ") + QFileInfo(path).fileName().toStdString());
     }
     void stop() override { calls.push_back("stop"); }
     void beep() override { calls.push_back("beep"); }
     std::vector<std::string> calls;
+    mutable int asked = 0;
 
 private:
     bool device_;
@@ -105,6 +109,7 @@ protected:
 TEST_F(QtSoundPlayerTest, OnceWaitsTheSoundsLengthLoopingDoesNotWait) {
     RecordingOutput output(true);
     QtSoundPlayer player(output, &clock_);
+    player.probeDevice();
     player.playOnce(sound("start.wav", 300));
     player.playLooping(sound("erase.wav", 1000));
     player.playEndSound(sound("done.wav", 120));
@@ -116,6 +121,7 @@ TEST_F(QtSoundPlayerTest, OnceWaitsTheSoundsLengthLoopingDoesNotWait) {
 TEST_F(QtSoundPlayerTest, MissingFilesPlayNothingButEndTheRepeatingSound) {
     RecordingOutput output(true);
     QtSoundPlayer player(output, &clock_);
+    player.probeDevice();
     player.playOnce(missing());
     player.playLooping(missing());
     EXPECT_EQ(output.calls, (std::vector<std::string>{"stop", "stop"}));
@@ -126,6 +132,7 @@ TEST_F(QtSoundPlayerTest, MissingEndSoundFallsBackToTheDefaultSound) {
     for (bool device : {true, false}) {
         RecordingOutput output(device);
         QtSoundPlayer player(output, &clock_);
+        player.probeDevice();
         player.playEndSound(missing());
         EXPECT_EQ(output.calls, (std::vector<std::string>{"stop", "beep"})) << device;
     }
@@ -135,6 +142,7 @@ TEST_F(QtSoundPlayerTest, MissingEndSoundFallsBackToTheDefaultSound) {
 TEST_F(QtSoundPlayerTest, WithoutAnAudioDeviceEverythingReturnsAtOnce) {
     RecordingOutput output(false);
     QtSoundPlayer player(output, &clock_);
+    player.probeDevice();
     player.playOnce(sound("start.wav", 300));
     player.playLooping(sound("loop.wav", 300));
     player.playEndSound(sound("done.wav", 300));
@@ -142,9 +150,24 @@ TEST_F(QtSoundPlayerTest, WithoutAnAudioDeviceEverythingReturnsAtOnce) {
     EXPECT_TRUE(clock_.sleeps().empty());
 }
 
+TEST_F(QtSoundPlayerTest, TheDeviceIsAskedForOnlyOnceProbed) {
+    RecordingOutput output(true);
+    QtSoundPlayer player(output, &clock_);
+    player.playOnce(sound("start.wav", 300));
+    player.playEndSound(missing());
+    EXPECT_EQ(output.asked, 0);
+    EXPECT_EQ(output.calls, (std::vector<std::string>{"stop", "beep"}));
+    player.probeDevice();
+    player.probeDevice();
+    player.playOnce(sound("start.wav", 300));
+    EXPECT_EQ(output.asked, 1);
+    EXPECT_EQ(output.calls.back(), "once start.wav");
+}
+
 TEST_F(QtSoundPlayerTest, CallsFromAWorkerReachTheOutputOnTheWindowThread) {
     RecordingOutput output(true);
     QtSoundPlayer player(output, &clock_);
+    player.probeDevice();
     const std::string path = sound("loop.wav", 50);
     std::thread worker([&] { player.playLooping(path); });
     worker.join();
