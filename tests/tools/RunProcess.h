@@ -1,9 +1,9 @@
 #pragma once
-// Runs a program of ours or an independent tool as a user would (no shell, so
-// no quoting issues), capturing its standard output and error together.
+// Runs a program as a user would (no shell), capturing standard output and error together.
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -18,12 +18,7 @@ inline ProcessResult runProcess(const std::vector<std::string>& args) {
     ProcessResult result;
     int pipeFds[2];
     if (::pipe(pipeFds) != 0) return result;
-    pid_t pid = ::fork();
-    if (pid < 0) {
-        ::close(pipeFds[0]);
-        ::close(pipeFds[1]);
-        return result;
-    }
+    const pid_t pid = ::fork();
     if (pid == 0) {
         ::dup2(pipeFds[1], STDOUT_FILENO);
         ::dup2(pipeFds[1], STDERR_FILENO);
@@ -37,20 +32,27 @@ inline ProcessResult runProcess(const std::vector<std::string>& args) {
     }
     ::close(pipeFds[1]);
     char buffer[4096];
-    ssize_t count;
-    while ((count = ::read(pipeFds[0], buffer, sizeof buffer)) > 0) {
-        result.output.append(buffer, static_cast<size_t>(count));
-    }
+    for (ssize_t n; pid > 0 && (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;)
+        result.output.append(buffer, static_cast<size_t>(n));
     ::close(pipeFds[0]);
     int status = 0;
-    if (::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
+    if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status))
         result.exitCode = WEXITSTATUS(status);
-    }
     return result;
 }
 
 inline std::string inspectPath() {
     return std::string(ROMWRIGHT_BIN_DIR) + "/romwright-inspect";
+}
+
+// The bytes of a file; empty when it cannot be read.
+inline std::string readFile(const std::string& path) {
+    std::string bytes;
+    if (std::FILE* in = std::fopen(path.c_str(), "rb")) {
+        for (int ch; (ch = std::fgetc(in)) != EOF;) bytes.push_back(static_cast<char>(ch));
+        std::fclose(in);
+    }
+    return bytes;
 }
 
 }  // namespace rwtest
