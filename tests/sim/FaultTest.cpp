@@ -18,114 +18,113 @@ SimConfig config(FaultSettings faults, std::vector<uint16_t> addresses = {101}) 
     return c;
 }
 
+FaultSettings faults(uint64_t seed, double drop, double corrupt, double stale) {
+    FaultSettings f;
+    f.seed = seed;
+    f.dropRate = drop;
+    f.corruptRate = corrupt;
+    f.staleRate = stale;
+    return f;
+}
+
 // What became of each of `count` mode requests: 'o' intact, 'd' dropped,
 // 'c' bad checksum, 's' stale sequence (valid checksum), 'x' both.
-std::string faultPattern(const SimConfig& c, int count) {
-    SimController controller(c);
+std::string faultPattern(const FaultSettings& f, int count) {
+    SimController controller(config(f));
     std::string pattern;
     for (int i = 0; i < count; ++i) {
         Bytes frame = simtest::modeRequest(101, static_cast<uint8_t>(i), 38, true);
-        auto plan = controller.onRequest(Request{frame}, 0);
-        const Bytes& r = plan->bytes;
-        if (r.empty()) {
-            pattern += 'd';
-            continue;
-        }
-        bool stale = r[2] != frame[4];
-        bool corrupt = r[6] != simtest::sum8(r, 6);
-        pattern += stale && corrupt ? 'x' : stale ? 's' : corrupt ? 'c' : 'o';
+        const Bytes r = controller.onRequest(Request{frame}, 0)->bytes;
+        bool stale = !r.empty() && r[2] != frame[4];
+        bool corrupt = !r.empty() && r[6] != simtest::sum8(r, 6);
+        pattern += r.empty() ? 'd' : stale && corrupt ? 'x' : stale ? 's' : corrupt ? 'c' : 'o';
     }
     return pattern;
+}
+
+// Sends each frame to a controller; one character per reply plan from `mark`.
+template <typename Mark>
+std::string run(const SimConfig& c, const std::vector<Bytes>& frames, Mark mark) {
+    SimController controller(c);
+    std::string marks;
+    for (const Bytes& frame : frames) marks += mark(*controller.onRequest(Request{frame}, 0));
+    return marks;
 }
 
 }  // namespace
 
 TEST(SimFaults, SameSeedSameFaultsOtherSeedOthers) {
-    FaultSettings faults;
-    faults.dropRate = 0.2;
-    faults.corruptRate = 0.2;
-    faults.staleRate = 0.2;
-    faults.seed = 7;
-    std::string first = faultPattern(config(faults), 200);
-    EXPECT_EQ(first, faultPattern(config(faults), 200));
+    std::string first = faultPattern(faults(7, 0.2, 0.2, 0.2), 200);
+    EXPECT_EQ(first, faultPattern(faults(7, 0.2, 0.2, 0.2), 200));
+    EXPECT_NE(first, faultPattern(faults(8, 0.2, 0.2, 0.2), 200));
     for (char kind : {'o', 'd', 'c', 's'}) {
         EXPECT_NE(first.find(kind), std::string::npos) << "no '" << kind << "' in " << first;
     }
     size_t drops = std::count(first.begin(), first.end(), 'd');
     EXPECT_GT(drops, 20u);
     EXPECT_LT(drops, 60u);
-    faults.seed = 8;
-    EXPECT_NE(first, faultPattern(config(faults), 200));
-}
-
-TEST(SimFaults, RatesOfZeroAndOne) {
-    FaultSettings none;
-    EXPECT_EQ(faultPattern(config(none), 50), std::string(50, 'o'));
-    FaultSettings all;
-    all.corruptRate = 1;
-    EXPECT_EQ(faultPattern(config(all), 10), std::string(10, 'c'));
-    all.staleRate = 1;
-    EXPECT_EQ(faultPattern(config(all), 10), std::string(10, 'x'));
+    // Rates of zero and one.
+    EXPECT_EQ(faultPattern(faults(1, 0, 0, 0), 50), std::string(50, 'o'));
+    EXPECT_EQ(faultPattern(faults(1, 0, 1, 0), 10), std::string(10, 'c'));
+    EXPECT_EQ(faultPattern(faults(1, 0, 1, 1), 10), std::string(10, 'x'));
 }
 
 TEST(SimFaults, AddingAFaultKeepsTheOthersOnTheSameRequests) {
-    // Every request draws all its faults, so switching one on does not move
-    // the others to different requests.
-    FaultSettings drops;
-    drops.seed = 3;
-    drops.dropRate = 0.3;
-    FaultSettings both = drops;
-    both.staleRate = 0.3;
-    std::string dropOnly = faultPattern(config(drops), 100);
-    std::string withStale = faultPattern(config(both), 100);
+    std::string dropOnly = faultPattern(faults(3, 0.3, 0, 0), 100);
+    std::string withStale = faultPattern(faults(3, 0.3, 0, 0.3), 100);
     for (size_t i = 0; i < dropOnly.size(); ++i) {
         EXPECT_EQ(dropOnly[i] == 'd', withStale[i] == 'd') << "request " << i + 1;
     }
 }
 
 TEST(SimFaults, DropListNamesRequestNumbersAcrossDevices) {
-    FaultSettings faults;
-    faults.dropRequests = {2, 5};
-    SimController controller(config(faults, {101, 102}));
+    FaultSettings f;
+    f.dropRequests = {2, 5};
+    SimController controller(config(f, {101, 102}));
     std::string pattern;
     for (int i = 0; i < 6; ++i) {
-        uint16_t address = i % 2 ? 102 : 101;
-        auto plan = controller.onRequest(Request{simtest::modeRequest(address, 0, 38, true)}, 0);
+        // Request 2 erases device 102: carried out although its reply is dropped.
+        Bytes frame = i == 1 ? simtest::codeRequest(102, 0, 0xF2, 0x4400)
+                             : simtest::modeRequest(i % 2 ? 102 : 101, 0, 38, true);
+        auto plan = controller.onRequest(Request{frame}, 0);
         ASSERT_TRUE(plan);
         EXPECT_EQ(plan->number, static_cast<uint64_t>(i + 1));
         pattern += plan->bytes.empty() ? 'd' : 'o';
     }
     EXPECT_EQ(pattern, "odoodo");
+    const Bytes& erased = controller.device(102)->region();
+    EXPECT_EQ(std::count(erased.begin(), erased.end(), 0xFF), static_cast<long>(erased.size()));
     // Frames for other addresses are not ours and get no number.
     EXPECT_FALSE(controller.onRequest(Request{simtest::modeRequest(103, 0, 38, true)}, 0));
     EXPECT_EQ(controller.requests(), 6u);
 }
 
-TEST(SimFaults, DroppedReplyStillCarriesTheRequestOut) {
-    FaultSettings faults;
-    faults.dropRequests = {2};
-    SimController controller(config(faults));
-    controller.onRequest(Request{simtest::codeRequest(101, 0, 0xF2, 0x4400)}, 0);
-    auto plan = controller.onRequest(Request{simtest::writeRequest(101, 1, 0x2000, {0x00})}, 0);
-    EXPECT_TRUE(plan->bytes.empty());
-    EXPECT_EQ(controller.device(101)->region()[0], 0x00);
-}
-
 TEST(SimFaults, CloseAfterBlocksCountsAcceptedWritesOnce) {
     SimConfig c = config({}, {101, 102});
     c.closeAfterBlocks = 3;
-    SimController controller(c);
-    std::string closes;
-    auto send = [&](const Bytes& frame) {
-        closes += controller.onRequest(Request{frame}, 0)->closeAfter ? 'C' : '.';
+    using simtest::writeRequest;
+    std::vector<Bytes> frames = {
+        writeRequest(101, 0, 0x2000, {1}),
+        writeRequest(101, 1, 0x1000, {1}),  // refused: outside, not counted
+        simtest::modeRequest(102, 2, 38, true),
+        writeRequest(102, 3, 0x2000, {1}),
+        writeRequest(101, 0, 0x2001, {1}),
+        writeRequest(101, 1, 0x2002, {1}),
     };
-    send(simtest::writeRequest(101, 0, 0x2000, {1}));
-    send(simtest::writeRequest(101, 1, 0x1000, {1}));  // refused: outside, not counted
-    send(simtest::modeRequest(102, 2, 38, true));
-    send(simtest::writeRequest(102, 3, 0x2000, {1}));
-    send(simtest::writeRequest(101, 0, 0x2001, {1}));
-    send(simtest::writeRequest(101, 1, 0x2002, {1}));
-    EXPECT_EQ(closes, "....C.");
+    EXPECT_EQ(run(c, frames, [](const ReplyPlan& p) { return p.closeAfter ? 'C' : '.'; }),
+              "....C.");
+}
+
+TEST(SimFaults, PermissionRefusedOnlyByTheNamedDevices) {
+    SimConfig c = config({}, {21, 22, 23});
+    c.refusePermissionFor = {22};
+    std::vector<Bytes> frames;
+    for (uint16_t address : {21, 22, 23}) {
+        frames.push_back(simtest::codeRequest(address, 0, 0x7F, 0x4400));
+    }
+    EXPECT_EQ(run(c, frames,
+                  [](const ReplyPlan& p) { return simtest::replyStatus(p.bytes) ? 'r' : 'a'; }),
+              "ara");
 }
 
 TEST(SimLineTiming, DelaySplitAndGaps) {
@@ -134,26 +133,12 @@ TEST(SimLineTiming, DelaySplitAndGaps) {
     timing.splitPieces = 3;
     timing.splitGapMs = 10;
     OutputQueue queue(timing);
-    Bytes reply = {1, 2, 3, 4, 5, 6, 7, 8, 9};
-    queue.schedule(reply, 1000000, PeerAddress{}, false);
+    queue.schedule({1, 2, 3, 4, 5, 6, 7, 8, 9}, 1000000, PeerAddress{}, false);
+    EXPECT_FALSE(queue.popDue(40999999)) << "nothing leaves before it is due";
     std::vector<std::pair<int64_t, Bytes>> chunks;
-    while (!queue.empty()) {
-        auto chunk = queue.popDue(INT64_MAX);
-        chunks.emplace_back(chunk->dueNs, chunk->bytes);
-    }
-    ASSERT_EQ(chunks.size(), 3u);
-    EXPECT_EQ(chunks[0], std::make_pair(int64_t{41000000}, Bytes{1, 2, 3}));
-    EXPECT_EQ(chunks[1], std::make_pair(int64_t{51000000}, Bytes{4, 5, 6}));
-    EXPECT_EQ(chunks[2], std::make_pair(int64_t{61000000}, Bytes{7, 8, 9}));
-}
-
-TEST(SimLineTiming, NothingLeavesBeforeItIsDue) {
-    LineTiming timing;
-    timing.delayMs = 5;
-    OutputQueue queue(timing);
-    queue.schedule({1, 2}, 0, PeerAddress{}, false);
-    EXPECT_FALSE(queue.popDue(4999999));
-    EXPECT_TRUE(queue.popDue(5000000));
+    while (auto chunk = queue.popDue(INT64_MAX)) chunks.emplace_back(chunk->dueNs, chunk->bytes);
+    EXPECT_EQ(chunks, (std::vector<std::pair<int64_t, Bytes>>{
+                          {41000000, {1, 2, 3}}, {51000000, {4, 5, 6}}, {61000000, {7, 8, 9}}}));
 }
 
 TEST(SimLineTiming, PacedStreamSendsByteByByte) {
@@ -170,8 +155,7 @@ TEST(SimLineTiming, PacedStreamSendsByteByByte) {
     queue.schedule({4}, 0, PeerAddress{}, true);
     std::vector<int64_t> due;
     bool closeSeen = false;
-    while (!queue.empty()) {
-        auto chunk = queue.popDue(INT64_MAX);
+    while (auto chunk = queue.popDue(INT64_MAX)) {
         EXPECT_EQ(chunk->bytes.size(), 1u);
         due.push_back(chunk->dueNs / 1000000);
         closeSeen = chunk->closeAfter;
@@ -197,18 +181,4 @@ TEST(SimLineTiming, PacedDatagramLeavesWhole) {
     ASSERT_TRUE(closing);
     EXPECT_TRUE(closing->bytes.empty());
     EXPECT_TRUE(closing->closeAfter);
-}
-
-TEST(SimFaults, PermissionRefusedOnlyByTheNamedDevices) {
-    SimConfig c = config(FaultSettings{}, {21, 22, 23});
-    c.refusePermissionFor = {22};
-    SimController controller(c);
-    std::string statuses;
-    for (uint16_t address : {21, 22, 23}) {
-        Bytes frame = simtest::codeRequest(address, 0, 0x7F, 0x4400);
-        auto plan = controller.onRequest(Request{frame}, 0);
-        ASSERT_EQ(plan->bytes.size(), 9u);
-        statuses += plan->bytes[7] == 0 ? 'a' : 'r';
-    }
-    EXPECT_EQ(statuses, "ara");
 }

@@ -1,8 +1,12 @@
 #pragma once
 // Request frames built by hand for the simulator's tests, independent of the
 // simulator's own reply builder and of the programmer's protocol code.
+#include <algorithm>
 #include <cstdint>
 #include <vector>
+
+#include "sim/Crc8Maxim.h"
+#include "sim/SimModel.h"
 
 namespace simtest {
 
@@ -32,23 +36,31 @@ inline Bytes codeRequest(uint16_t address, uint8_t sequence, uint8_t command, ui
                    {static_cast<uint8_t>(code >> 8), static_cast<uint8_t>(code)});
 }
 
-inline Bytes writeRequest(uint16_t address, uint8_t sequence, uint32_t flashAddress,
-                          const Bytes& data) {
-    Bytes payload = {static_cast<uint8_t>(flashAddress >> 16),
-                     static_cast<uint8_t>(flashAddress >> 8), static_cast<uint8_t>(flashAddress),
-                     static_cast<uint8_t>(data.size() >> 8), static_cast<uint8_t>(data.size())};
+inline Bytes writePayload(uint32_t at, const Bytes& data) {
+    Bytes payload = {static_cast<uint8_t>(at >> 16), static_cast<uint8_t>(at >> 8),
+                     static_cast<uint8_t>(at), static_cast<uint8_t>(data.size() >> 8),
+                     static_cast<uint8_t>(data.size())};
     payload.insert(payload.end(), data.begin(), data.end());
-    return request(address, sequence, 0xF0, payload);
+    return payload;
 }
 
-inline Bytes verifyRequest(uint16_t address, uint8_t sequence, uint8_t crc) {
-    return request(address, sequence, 0xF3, {crc});
+inline Bytes writeRequest(uint16_t address, uint8_t sequence, uint32_t at, const Bytes& data) {
+    return request(address, sequence, 0xF0, writePayload(at, data));
 }
 
 // Status byte of a well-formed full reply, or -1.
 inline int replyStatus(const Bytes& reply) {
     if (reply.size() != 9 || sum8(reply, 8) != reply[8]) return -1;
     return reply[7];
+}
+
+// What a device's region must hold after programming `image`: the image,
+// 0xFF after it, and the CRC of all that in the last byte.
+inline Bytes programmedRegion(const rw::sim::SimModel& model, const Bytes& image) {
+    Bytes region(model.regionSize(), 0xFF);
+    std::copy(image.begin(), image.end(), region.begin());
+    region.back() = rw::sim::crc8Maxim(region.data(), region.size() - 1);
+    return region;
 }
 
 }  // namespace simtest
