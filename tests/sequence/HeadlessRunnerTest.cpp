@@ -1,17 +1,14 @@
 // The worker on its own thread: the headless runner, waitForThreadEnd serving
-// the worker's synchronous calls, and the scheme-sound rules.
+// the worker's synchronous calls, and the sound scheme read across threads.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 
 #include "engine/HeadlessRunner.h"
-#include "engine/Protocol.h"
 #include "engine/Sounds.h"
 #include "engine/SyncMailbox.h"
-#include "engine/WorkerThread.h"
 #include "fakes/FakeClock.h"
-#include "fakes/FakeLink.h"
 #include "fakes/RecordingSoundPlayer.h"
 #include "fakes/ReplyBuilder.h"
 #include "fakes/TestEnv.h"
@@ -25,28 +22,24 @@ using Kind = rw::Notification::Kind;
 class HeadlessRunnerTest : public ::testing::Test {
   protected:
     HeadlessRunnerTest() : clockScope_(clock_), models_(rw::buildModelTable()) {
-        rw::setDataFolder(dir_.str());
+        rw::setDataFolder(dir_.str() + "/");
         rw::setSoundScheme("Chimes");
         services_.makeLink = [this](rw::FlashJob&) -> std::unique_ptr<rw::Transport> {
             auto link = std::make_unique<FakeLink>(rw::LINK_UDP, 3001);
-            link->setResponder(responder_);
-            if (openError_ != 0) link->setOpenError(openError_);
+            link->setResponder(acceptingResponder());
             return link;
         };
     }
     ~HeadlessRunnerTest() override { rw::setSoundScheme(""); }
 
     rw::HeadlessRequest request(int modelIndex, size_t imageBytes) {
-        const rw::DeviceModel& model = *models_[static_cast<size_t>(modelIndex)];
         image_ = patternImage(imageBytes);
         rw::HeadlessRequest request;
-        request.model = &model;
+        request.model = models_[static_cast<size_t>(modelIndex)].get();
         request.deviceAddress = 65535;
         request.linkKind = rw::LINK_UDP;
-        request.hostName = "127.0.0.2";
-        request.port = 3001;
         request.imagePath =
-            writeFile(dir_.path() / "image.hex", intelHex(model.flashStart, image_)).string();
+            writeFile(dir_.path() / "image.hex", intelHex(request.model->flashStart, image_)).string();
         return request;
     }
 
@@ -54,8 +47,6 @@ class HeadlessRunnerTest : public ::testing::Test {
     ScopedEngineClock clockScope_;
     rw::ModelTable models_;
     TempDir dir_;
-    Responder responder_ = acceptingResponder();
-    int openError_ = 0;
     rw::WorkerServices services_;
     std::vector<uint8_t> image_;
 };
@@ -68,6 +59,7 @@ TEST_F(HeadlessRunnerTest, RecordsNotificationsAndSoundsInOrder) {
     req.autoExit = true;
     rw::HeadlessResult result = runner.run(req);
 
+    // The data folder was given with its slash: the paths have no doubled one.
     std::string folder = dir_.str() + "/Sounds/Chimes/";
     std::vector<std::pair<Kind, std::string>> expected{
         {Kind::SoundOnce, folder + "start.wav"},
@@ -81,8 +73,7 @@ TEST_F(HeadlessRunnerTest, RecordsNotificationsAndSoundsInOrder) {
         {Kind::Status, "*** FLASH PROGRAMMING COMPLETE ***"},
         {Kind::SoundEnd, folder + "done.wav"},
         {Kind::Done, ""},
-        {Kind::Quit, ""},
-    };
+        {Kind::Quit, ""}};
     std::vector<std::pair<Kind, std::string>> actual;
     for (const rw::Notification& record : result.notifications)
         actual.push_back({record.kind, record.text});
@@ -94,7 +85,7 @@ TEST_F(HeadlessRunnerTest, RecordsNotificationsAndSoundsInOrder) {
               (std::vector<std::string>{"start.wav", "erase.wav", "loop.wav", "done.wav"}));
 }
 
-TEST_F(HeadlessRunnerTest, ObserverRunsOnTheCallingThreadAndCanAbort) {
+TEST_F(HeadlessRunnerTest, ObserverRunsOnTheCallingThreadAndCanAbortThenTheRunnerIsReused) {
     rw::HeadlessRunner runner(services_);
     std::thread::id caller = std::this_thread::get_id();
     std::atomic<int> foreignCalls{0};
@@ -112,32 +103,19 @@ TEST_F(HeadlessRunnerTest, ObserverRunsOnTheCallingThreadAndCanAbort) {
     EXPECT_EQ(result.notifications.back().kind, Kind::Done);
     EXPECT_EQ(result.notifications.back().wParam, 1);
     EXPECT_EQ(runner.job().running.load(), 0);
-}
 
-TEST_F(HeadlessRunnerTest, RunsOneJobAfterAnotherOnTheSameRecord) {
-    rw::HeadlessRunner runner(services_);
-    openError_ = rw::LINK_FAIL;
-    rw::HeadlessResult first = runner.run(request(0, 10));
-    EXPECT_EQ(first.failed, 1u);
-    EXPECT_EQ(first.statusLines(),
-              std::vector<std::string>{"UDP 127.0.0.2:3001 PORT INITIALIZE ERROR"});
-    openError_ = 0;
-    rw::HeadlessResult second = runner.run(request(0, 10));
+    // The same runner takes the next job from a clean record.
+    runner.setObserver({});
+    rw::HeadlessResult second = runner.run(request(1, 10));
     EXPECT_EQ(second.failed, 0u);
     EXPECT_EQ(second.statusLines().back(), "*** FLASH PROGRAMMING COMPLETE ***");
 }
 
-TEST(WaitForThreadEndTest, NullAndNeverStartedThreadsReturnAtOnce) {
-    rw::SyncMailbox mailbox;
-    rw::waitForThreadEnd(nullptr, mailbox);
-    rw::WorkerThread idle;
-    rw::waitForThreadEnd(&idle, mailbox);
-    EXPECT_FALSE(idle.attached());
-}
-
 TEST(WaitForThreadEndTest, ServesTheWorkersCallsUntilItEndsThenJoins) {
     rw::SyncMailbox mailbox;
+    rw::waitForThreadEnd(nullptr, mailbox);  // null and never started: at once
     rw::WorkerThread worker;
+    rw::waitForThreadEnd(&worker, mailbox);
     std::thread::id waiter = std::this_thread::get_id();
     std::atomic<int> servedHere{0};
     worker.start([&] {
@@ -154,48 +132,16 @@ TEST(WaitForThreadEndTest, ServesTheWorkersCallsUntilItEndsThenJoins) {
     EXPECT_EQ(worker.exitCode(), 7u);
 }
 
-// ---- Scheme sounds ----------------------------------------------------------
-
-TEST(SoundsTest, DataFolderAlwaysEndsWithASlash) {
-    for (const char* folder : {"/tmp/kvt", "/tmp/kvt/"}) {
-        rw::setDataFolder(folder);
-        EXPECT_EQ(rw::dataFolder(), "/tmp/kvt/");
-    }
-}
-
-TEST(SoundsTest, SchemeFolderFollowsTheSchemeAndStillYieldsAPathWhenOff) {
-    rw::setDataFolder("/data/");
-    rw::setSoundScheme("Loud");
-    EXPECT_EQ(rw::schemeFolder(), "/data/Sounds/Loud/");
-    rw::setSoundScheme("");
-    EXPECT_EQ(rw::schemeFolder(), "/data/Sounds//");
-}
-
-TEST(SoundsTest, PlaySchemeSoundUsesTheFlagsAndIsSilentWhenOff) {
-    RecordingSoundPlayer player;
-    rw::setSoundScheme("Classic");
-    rw::playSchemeSound(player, "/a/start.wav", rw::SOUND_ONCE);
-    rw::playSchemeSound(player, "/a/loop.wav", rw::SOUND_LOOPING);
-    rw::setSoundScheme("");
-    rw::playSchemeSound(player, "/a/error.wav", rw::SOUND_ONCE);
-    rw::playSchemeSound(player, "/a/erase.wav", rw::SOUND_LOOPING);
-    EXPECT_EQ(player.calls(),
-              (std::vector<RecordedSound>{{RecordedSound::Kind::Once, "/a/start.wav"},
-                                          {RecordedSound::Kind::Looping, "/a/loop.wav"}}));
-}
-
 TEST(SoundsTest, SchemeChangesWhileAnotherThreadReadsIt) {
-    rw::setSoundScheme("");
+    const std::string longName = "A much longer scheme name";
     std::atomic<bool> stop{false};
     std::thread reader([&] {
         for (int i = 0; i < 2000 && !stop; ++i) {
             std::string scheme = rw::soundScheme();
-            ASSERT_TRUE(scheme.empty() || scheme == "Classic" ||
-                        scheme == "A much longer scheme name");
+            ASSERT_TRUE(scheme.empty() || scheme == "Classic" || scheme == longName);
         }
     });
-    for (int i = 0; i < 2000; ++i)
-        rw::setSoundScheme(i % 2 ? "Classic" : "A much longer scheme name");
+    for (int i = 0; i < 2000; ++i) rw::setSoundScheme(i % 2 ? "Classic" : longName);
     stop = true;
     reader.join();
     rw::setSoundScheme("");

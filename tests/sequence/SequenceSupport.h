@@ -2,6 +2,7 @@
 // Helpers shared by the sequence tests: test images written as Intel HEX, an
 // independent CRC-8/MAXIM, and the flash a device should end up with.
 #include <cstdint>
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -35,27 +36,26 @@ inline std::vector<uint8_t> patternImage(size_t size, unsigned seed = 7) {
 // extended linear address records whenever the upper 16 bits change, an end record.
 inline std::string intelHex(uint32_t startAddress, const std::vector<uint8_t>& data) {
     std::string text;
-    char line[64];
-    auto record = [&](unsigned type, unsigned address, const uint8_t* bytes, size_t count) {
-        unsigned sum = static_cast<unsigned>(count) + (address >> 8) + (address & 0xFF) + type;
-        int length = std::snprintf(line, sizeof line, ":%02X%04X%02X", static_cast<unsigned>(count),
-                                   address & 0xFFFF, type);
-        text.append(line, static_cast<size_t>(length));
-        for (size_t i = 0; i < count; ++i) {
-            std::snprintf(line, sizeof line, "%02X", bytes[i]);
-            text += line;
-            sum += bytes[i];
+    auto record = [&text](unsigned type, unsigned address, const uint8_t* bytes, size_t count) {
+        std::vector<uint8_t> all{uint8_t(count), uint8_t(address >> 8), uint8_t(address), uint8_t(type)};
+        all.insert(all.end(), bytes, bytes + count);
+        unsigned sum = 0;
+        text += ':';
+        char hex[3];
+        for (uint8_t byte : all) {
+            std::snprintf(hex, sizeof hex, "%02X", byte);
+            text += hex;
+            sum += byte;
         }
-        std::snprintf(line, sizeof line, "%02X\r\n", (0x100 - (sum & 0xFF)) & 0xFF);
-        text += line;
+        std::snprintf(hex, sizeof hex, "%02X", (0x100 - (sum & 0xFF)) & 0xFF);
+        text += std::string(hex) + "\r\n";
     };
     uint32_t upper = 0;
     for (size_t offset = 0; offset < data.size();) {
         uint32_t address = startAddress + static_cast<uint32_t>(offset);
         if ((address >> 16) != upper) {
             upper = address >> 16;
-            const uint8_t upperBytes[2] = {static_cast<uint8_t>(upper >> 8),
-                                           static_cast<uint8_t>(upper & 0xFF)};
+            const uint8_t upperBytes[2] = {uint8_t(upper >> 8), uint8_t(upper)};
             record(0x04, 0, upperBytes, 2);
         }
         size_t count = std::min<size_t>({16, data.size() - offset, 0x10000 - (address & 0xFFFF)});
@@ -78,9 +78,7 @@ inline uint8_t expectedCrc(const rw::DeviceModel& model, const std::vector<uint8
 // byte, with the CRC in the region's last byte.
 inline Flash expectedFlash(const rw::DeviceModel& model, const std::vector<uint8_t>& image) {
     Flash flash;
-    for (size_t i = 0; i < image.size(); ++i) {
-        flash[static_cast<uint32_t>(model.flashStart) + static_cast<uint32_t>(i)] = image[i];
-    }
+    for (size_t i = 0; i < image.size(); ++i) flash[uint32_t(model.flashStart + i)] = image[i];
     flash[static_cast<uint32_t>(model.crcAddress())] = expectedCrc(model, image);
     return flash;
 }

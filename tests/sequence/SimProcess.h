@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 extern char** environ;
@@ -25,6 +26,7 @@ namespace rwtest {
 
 class SimProcess {
   public:
+    using Clock = std::chrono::steady_clock;
     SimProcess() = default;
     SimProcess(const SimProcess&) = delete;
     SimProcess& operator=(const SimProcess&) = delete;
@@ -45,51 +47,37 @@ class SimProcess {
         int rc = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
         ::close(fds[1]);
-        if (rc != 0) {
-            ::close(fds[0]);
-            pid_ = -1;
-            return false;
-        }
-        out_ = fds[0];
-        return true;
+        if (rc != 0) pid_ = -1;
+        out_ = rc == 0 ? fds[0] : (::close(fds[0]), -1);
+        return rc == 0;
     }
 
     // The next line of the child's output, waiting at most timeoutMs; nothing
     // when it did not come (or the child closed its output).
     std::optional<std::string> readLine(int timeoutMs) {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        for (;;) {
-            size_t newline = buffer_.find('\n');
-            if (newline != std::string::npos) {
-                std::string line = buffer_.substr(0, newline);
-                buffer_.erase(0, newline + 1);
-                if (!line.empty() && line.back() == '\r') line.pop_back();
-                return line;
-            }
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
+        auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (buffer_.find('\n') == std::string::npos) {
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
             if (out_ < 0 || left.count() <= 0) return std::nullopt;
             pollfd pfd{out_, POLLIN, 0};
             if (::poll(&pfd, 1, static_cast<int>(left.count())) <= 0) continue;
             char chunk[512];
             ssize_t n = ::read(out_, chunk, sizeof chunk);
-            if (n <= 0) {
-                ::close(out_);
-                out_ = -1;
-                continue;
-            }
-            buffer_.append(chunk, static_cast<size_t>(n));
+            if (n > 0) buffer_.append(chunk, static_cast<size_t>(n));
+            if (n <= 0) ::close(std::exchange(out_, -1));
         }
+        size_t newline = buffer_.find('\n');
+        std::string line = buffer_.substr(0, newline - (newline > 0 && buffer_[newline - 1] == '\r'));
+        buffer_.erase(0, newline + 1);
+        return line;
     }
 
     // Reads lines until one contains `text`; that line, or nothing after timeoutMs.
     std::optional<std::string> waitForLine(const std::string& text, int timeoutMs) {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
         for (int lines = 0; lines < 1000; ++lines) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            std::optional<std::string> line =
-                readLine(static_cast<int>(std::max<int64_t>(0, left.count())));
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+            std::optional<std::string> line = readLine(static_cast<int>(left.count()));
             if (!line) return std::nullopt;
             seen_.push_back(*line);
             if (line->find(text) != std::string::npos) return line;
@@ -101,8 +89,7 @@ class SimProcess {
     std::optional<int> waitExit(int timeoutMs) {
         for (int waited = 0; pid_ > 0 && waited <= timeoutMs; waited += 10) {
             int status = 0;
-            pid_t done = ::waitpid(pid_, &status, WNOHANG);
-            if (done == pid_) {
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
                 pid_ = -1;
                 return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
             }
@@ -113,16 +100,12 @@ class SimProcess {
 
     // Ends the child (SIGTERM, then SIGKILL after a second) and reaps it.
     void stop() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            if (!waitExit(1000) && pid_ > 0) {
-                ::kill(pid_, SIGKILL);
-                ::waitpid(pid_, nullptr, 0);
-                pid_ = -1;
-            }
+        if (pid_ > 0) ::kill(pid_, SIGTERM);
+        if (pid_ > 0 && !waitExit(1000) && pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(std::exchange(pid_, -1), nullptr, 0);
         }
-        if (out_ >= 0) ::close(out_);
-        out_ = -1;
+        if (out_ >= 0) ::close(std::exchange(out_, -1));
     }
 
     const std::vector<std::string>& seenLines() const { return seen_; }
@@ -136,27 +119,21 @@ class SimProcess {
 
 // A port on 127.0.0.2 that was free for both TCP and UDP a moment ago.
 inline int freeLoopbackPort() {
-    for (int attempt = 0; attempt < 20; ++attempt) {
-        int tcp = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    auto bindTo = [](int type, uint32_t host, int port) {
+        int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = ::inet_addr("127.0.0.2");
-        addr.sin_port = 0;
+        addr.sin_addr.s_addr = host;
+        addr.sin_port = htons(static_cast<uint16_t>(port));
         socklen_t len = sizeof addr;
-        int port = 0;
-        if (::bind(tcp, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-            ::getsockname(tcp, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
-            port = ntohs(addr.sin_port);
-        }
-        int udp = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in any{};
-        any.sin_family = AF_INET;
-        any.sin_addr.s_addr = htonl(INADDR_ANY);
-        any.sin_port = htons(static_cast<uint16_t>(port));
-        bool udpFree = port != 0 && ::bind(udp, reinterpret_cast<sockaddr*>(&any), sizeof any) == 0;
-        ::close(udp);
-        ::close(tcp);
-        if (udpFree) return port;
+        bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+                     ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0;
+        ::close(fd);
+        return bound ? int{ntohs(addr.sin_port)} : 0;
+    };
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        int port = bindTo(SOCK_STREAM, ::inet_addr("127.0.0.2"), 0);
+        if (port != 0 && bindTo(SOCK_DGRAM, htonl(INADDR_ANY), port) != 0) return port;
     }
     return 0;
 }
