@@ -1,22 +1,20 @@
 #pragma once
-// Shared pieces of the main window's tests: a private settings store and data
-// folder per test, answered prompts, links that a test can hold, HEX files.
+// Shared pieces of the widget tests: a private settings store and data folder per
+// test, answered prompts, fake links that a test can hold, a HEX file.
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QCoreApplication>
-#include <QDialog>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QSettings>
 #include <QThread>
 #include <atomic>
 #include <condition_variable>
-#include <functional>
-#include <memory>
+#include <fstream>
 #include <mutex>
-#include <string>
-#include <vector>
+#include <sstream>
 
-#include "engine/FlashJob.h"
 #include "engine/Sounds.h"
 #include "fakes/FakeClock.h"
 #include "fakes/FakeLink.h"
@@ -32,70 +30,54 @@ namespace wintest {
 // Runs the window thread's events until pred holds or timeoutMs passed.
 inline bool waitFor(const std::function<bool()>& pred, int timeoutMs = 5000) {
     QElapsedTimer timer;
-    timer.start();
-    while (!pred()) {
+    for (timer.start(); !pred(); QThread::msleep(1)) {
         if (timer.elapsed() > timeoutMs) return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
     }
     return true;
 }
+inline void pumpEvents(int ms) { waitFor([] { return false; }, ms); }
 
-// Lets queued calls run for a while, without a condition.
-inline void pumpEvents(int ms) {
-    waitFor([] { return false; }, ms);
-}
-
-// Prompts that a test answers: records every message and modal dialog.
-class ScriptedPrompts : public UserPrompts {
-public:
+// Prompts that a test answers: records messages, file dialogs and menus.
+struct ScriptedPrompts : UserPrompts {
     void message(QWidget*, const QString& text) override { messages.push_back(text); }
-    QString openFileName(QWidget*, const QString& title, const QString&,
-                         const QString& filter) override {
-        fileDialogTitles.push_back(title + "|" + filter);
+    QString openFileName(QWidget*, const QString&, const QString&, const QString&) override {
+        ++fileDialogs;
         return nextFile;
     }
     void runModal(QDialog& dialog) override {
-        if (onModal) onModal(dialog);
         ++modalCount;
+        if (onModal) onModal(dialog);
     }
-    QAction* popupMenu(QMenu& menu, const QPoint&) override {
+    QAction* popupMenu(QMenu& menu, const QPoint& at) override {
+        ++menus;
+        menuAt = at;
         return menuAnswer ? menuAnswer(menu) : nullptr;
     }
-
     std::vector<QString> messages;
-    std::vector<QString> fileDialogTitles;
     QString nextFile;
-    int modalCount = 0;
+    int fileDialogs = 0, modalCount = 0, menus = 0;
+    QPoint menuAt;
     std::function<void(QDialog&)> onModal;
     std::function<QAction*(QMenu&)> menuAnswer;
 };
 
-// A fake link whose writes can be held at a gate, so a test can keep a worker
-// busy (winding down, for example) for as long as it needs.
+// A fake link whose writes can be held at a gate (setArmed), to keep a worker busy.
 class GateLink : public rwtest::FakeLink {
 public:
     using FakeLink::FakeLink;
-    void arm() {
+    void setArmed(bool armed) {
         std::lock_guard lock(mutex_);
-        armed_ = true;
-    }
-    void open() {
-        {
-            std::lock_guard lock(mutex_);
-            armed_ = false;
-        }
+        armed_ = armed;
         opened_.notify_all();
     }
-    bool holding() const { return holding_.load(); }
+    std::atomic<bool> holding{false};
     uint32_t write(const uint8_t* data, uint32_t length) override {
         {
             std::unique_lock lock(mutex_);
-            if (armed_) {
-                holding_ = true;
-                opened_.wait_for(lock, std::chrono::seconds(10), [this] { return !armed_; });
-                holding_ = false;
-            }
+            holding = armed_;
+            opened_.wait_for(lock, std::chrono::seconds(10), [this] { return !armed_; });
+            holding = false;
         }
         return FakeLink::write(data, length);
     }
@@ -104,31 +86,17 @@ private:
     std::mutex mutex_;
     std::condition_variable opened_;
     bool armed_ = false;
-    std::atomic<bool> holding_{false};
 };
 
 // What the worker's job record held when its link was made.
 struct LinkRequest {
-    int linkKind = 0;
-    std::string hostName;
-    int port = 0;
-    int baudRate = 0;
-    int deviceAddress = 0;
-    std::string modelName;
+    int linkKind, port, baudRate, deviceAddress;
+    std::string hostName, modelName;
 };
 
-// The device's behaviour for the links a test hands out.
 enum class Device { Accepting, SilentOnWrites, Unreachable };
 
-// A device that answers everything except block writes (command 0xF0).
-inline rwtest::Responder silentOnWrites() {
-    return [](const rwtest::Bytes& frame) -> rwtest::ReplyPieces {
-        if (frame.size() > 5 && frame[5] == 0xF0) return {};
-        return {rwtest::buildReply(frame)};
-    };
-}
-
-// Hands out GateLinks and records every request for one.
+// Hands out GateLinks for the chosen device and records every request for one.
 class LinkFactory {
 public:
     Device device = Device::Accepting;
@@ -142,19 +110,25 @@ public:
             auto link = std::make_unique<GateLink>(
                 job.linkKind == 2 || job.linkKind == 3 ? job.linkKind : rw::LINK_SERIAL, job.port);
             if (device == Device::Unreachable) link->setOpenError(rw::LINK_FAIL);
-            link->setResponder(device == Device::SilentOnWrites ? silentOnWrites()
-                                                                : rwtest::acceptingResponder());
+            link->setResponder([accept = rwtest::acceptingResponder(), silent = device ==
+                                    Device::SilentOnWrites](const rwtest::Bytes& frame) {
+                const bool write = frame.size() > 5 && frame[5] == 0xF0;  // no block writes
+                return silent && write ? rwtest::ReplyPieces{} : accept(frame);
+            });
             std::lock_guard lock(mutex);
-            requests.push_back({job.linkKind, job.hostName, job.port, job.baudRate,
-                                job.deviceAddress, job.model ? job.model->name : ""});
+            requests.push_back({job.linkKind, job.port, job.baudRate, job.deviceAddress,
+                                job.hostName, job.model ? job.model->name : ""});
             lastLink = link.get();
             return link;
         };
         return services;
     }
-    size_t requestCount() {
+    size_t requestCount() { return addresses().size(); }
+    std::vector<int> addresses() {
         std::lock_guard lock(mutex);
-        return requests.size();
+        std::vector<int> result;
+        for (const auto& request : requests) result.push_back(request.deviceAddress);
+        return result;
     }
     GateLink* link() {
         std::lock_guard lock(mutex);
@@ -162,34 +136,19 @@ public:
     }
 };
 
-// An Intel HEX file of one 16-byte record at address, and the end record.
-inline std::string hexImage(uint16_t address) {
-    char line[64];
-    unsigned sum = 0x10 + (address >> 8) + (address & 0xFF);
-    std::string data;
-    for (int i = 0; i < 16; ++i) {
-        char byte[3];
-        std::snprintf(byte, sizeof byte, "%02X", i);
-        data += byte;
-        sum += static_cast<unsigned>(i);
-    }
-    std::snprintf(line, sizeof line, ":10%04X00%s%02X\n", address, data.c_str(),
-                  (0x100 - (sum & 0xFF)) & 0xFF);
-    return std::string(line) + ":00000001FF\n";
-}
+// One 16-byte record (00..0F) at 0x1000, and the end record.
+inline const std::string kHexImage = ":10100000000102030405060708090A0B0C0D0E0F68\n:00000001FF\n";
 
 // Every test starts with an empty settings store, its own data folder, empty
-// address lists and answered prompts.
+// address lists, sounds off and answered prompts.
 class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        openSettings()->clear();
+        TearDown();
         rw::setDataFolder(data_.str());
         rw::setSoundScheme("");
-        pendingQueue().clear();
-        failedList().clear();
         setUserPrompts(&prompts_);
-        hexPath_ = rwtest::writeFile(data_.path() / "image.hex", hexImage(0x1000)).string();
+        hexPath_ = rwtest::writeFile(data_.path() / "image.hex", kHexImage).string();
     }
     void TearDown() override {
         setUserPrompts(nullptr);
@@ -197,20 +156,15 @@ protected:
         failedList().clear();
         openSettings()->clear();
     }
-
-    void writeSetting(const QString& key, const QVariant& value) {
-        auto settings = openSettings();
-        settings->setValue(key, value);
-        settings->sync();
-    }
-    QVariant readSetting(const QString& key) {
-        auto settings = openSettings();
-        settings->sync();
-        return settings->value(key);
+    void writeSetting(const QString& key, const QVariant& v) { openSettings()->setValue(key, v); }
+    QVariant readSetting(const QString& key) { return openSettings()->value(key); }
+    // Driver, model row 1 (KVTC/1-4255) and the test's HEX file.
+    void storeJobSettings(int driver = 1) {
+        writeSetting("Info/Driver", driver);
+        writeSetting("Info/Device", 1);
+        writeSetting("Info/File", QString::fromStdString(hexPath_));
     }
 
-    // A dialog on links from factory_, for model KVTC/1-4255 (row 1) unless
-    // the test chose otherwise.
     std::unique_ptr<ProgrammerDialog> makeDialog(QStringList arguments = {},
                                                  DialogOptions options = {}) {
         options.arguments = std::move(arguments);
@@ -220,14 +174,10 @@ protected:
     }
 
     std::string logText() const {
-        std::FILE* file = std::fopen((data_.str() + "/Romwright.log").c_str(), "rb");
-        if (file == nullptr) return {};
-        std::string text;
-        char buffer[4096];
-        size_t count;
-        while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, count);
-        std::fclose(file);
-        return text;
+        std::ifstream file(data_.str() + "/Romwright.log", std::ios::binary);
+        std::ostringstream text;
+        text << file.rdbuf();
+        return text.str();
     }
 
     rwtest::TempDir data_;
@@ -235,5 +185,14 @@ protected:
     LinkFactory factory_;
     std::string hexPath_;
 };
+
+// The text a control shows: a combo box's current text, or the text property.
+inline QString shown(QWidget& dialog, int id) {
+    QWidget* widget = dialog.findChild<QWidget*>(QStringLiteral("id%1").arg(id));
+    EXPECT_NE(widget, nullptr) << "control " << id;
+    if (widget == nullptr) return "<none>";
+    if (auto* combo = qobject_cast<QComboBox*>(widget)) return combo->currentText();
+    return widget->property("text").toString();
+}
 
 }  // namespace wintest

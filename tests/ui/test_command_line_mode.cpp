@@ -2,57 +2,41 @@
 // the signal abort, and the sibling notice when the window goes away.
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QPushButton>
 #include <cstdio>
 
 #include "WindowTestSupport.h"
-#include "fakes/FakeClock.h"
 #include "ui/CliReporter.h"
 
 using namespace wintest;
 
 namespace {
 
-std::string readAll(std::FILE* file) {
-    std::rewind(file);
-    std::string text;
-    char buffer[1024];
-    size_t count;
-    while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, count);
-    return text;
-}
-
-TEST(CliReporter, PrintsStatusLinesAndRedrawsOneProgressLine) {
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
-    {
-        CliReporter reporter(out, err, true);
-        reporter.statusLogged("Mon  FLASHING KVTC/1-4255 @ 5...");
-        reporter.progress(128, 512, 0.25);
-        reporter.progress(512, 512, 1.0);
-        reporter.statusLogged("Mon  *** FLASH PROGRAMMING COMPLETE ***");
-        reporter.refusal("Invalid Binary File: x.hex");
+TEST(CliReporter, PrintsStatusLinesAndOnATerminalRedrawsOneProgressLine) {
+    for (bool terminal : {true, false}) {
+        std::FILE* out = std::tmpfile();
+        std::FILE* err = std::tmpfile();
+        {
+            CliReporter reporter(out, err, terminal);
+            reporter.statusLogged("Mon  FLASHING KVTC/1-4255 @ 5...");
+            reporter.progress(128, 512, 0.25);
+            reporter.progress(512, 512, 1.0);
+            reporter.statusLogged("Mon  *** FLASH PROGRAMMING COMPLETE ***");
+            reporter.refusal("Invalid Binary File: x.hex");
+        }
+        auto readAll = [](std::FILE* file) {
+            std::string text(static_cast<size_t>(std::ftell(file)), '\0');
+            std::rewind(file);
+            text.resize(std::fread(text.data(), 1, text.size(), file));
+            std::fclose(file);
+            return text;
+        };
+        EXPECT_EQ(readAll(out),
+                  "Mon  FLASHING KVTC/1-4255 @ 5...\nMon  *** FLASH PROGRAMMING COMPLETE ***\n");
+        const std::string progress = readAll(err);
+        EXPECT_EQ(progress.find("\r128 / 512 bytes   25%  0.2 s") != std::string::npos, terminal);
+        EXPECT_EQ(progress.find("\r512 / 512 bytes  100%  1.0 s") != std::string::npos, terminal);
+        EXPECT_NE(progress.find("romwright: Invalid Binary File: x.hex\n"), std::string::npos);
     }
-    EXPECT_EQ(readAll(out),
-              "Mon  FLASHING KVTC/1-4255 @ 5...\nMon  *** FLASH PROGRAMMING COMPLETE ***\n");
-    const std::string progress = readAll(err);
-    EXPECT_NE(progress.find("\r128 / 512 bytes   25%  0.2 s"), std::string::npos);
-    EXPECT_NE(progress.find("\r512 / 512 bytes  100%  1.0 s"), std::string::npos);
-    EXPECT_NE(progress.find("romwright: Invalid Binary File: x.hex\n"), std::string::npos);
-    std::fclose(out);
-    std::fclose(err);
-}
-
-TEST(CliReporter, WithoutATerminalThereIsNoProgressLine) {
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
-    {
-        CliReporter reporter(out, err, false);
-        reporter.progress(1, 2, 0.1);
-    }
-    EXPECT_EQ(readAll(err), "");
-    std::fclose(out);
-    std::fclose(err);
 }
 
 class CommandLineModeTest : public WindowTest {
@@ -77,13 +61,19 @@ TEST_F(CommandLineModeTest, StallLimitAbortsTheJobAsFailed) {
     clock.advanceMs(200);
     dialog->checkStall();
     EXPECT_EQ(dialog->statusLine, "Flash Download Aborted...");
-    EXPECT_NE(dialog->historyText.indexOf("NO BLOCK WRITTEN FOR 2 SECONDS"), -1);
     ASSERT_TRUE(waitFor([&] { return dialog->quitRequested(); }));
     EXPECT_EQ(dialog->exitCode(), 1);
+    EXPECT_NE(dialog->historyText.indexOf("NO BLOCK WRITTEN FOR 2 SECONDS"), -1);
     EXPECT_NE(logText().find("NO BLOCK WRITTEN FOR 2 SECONDS"), std::string::npos);
 }
 
-TEST_F(CommandLineModeTest, SignalAbortsAndQuitsAsFailedOnceWoundDown) {
+TEST_F(CommandLineModeTest, SignalQuitsAsFailedOnceTheJobHasWoundDown) {
+    auto idle = makeDialog({"KVTC/1-4255", "5", "38400", "/no/such.hex"});
+    ASSERT_FALSE(idle->quitRequested());  // with a window a refused start stays open
+    idle->commandLineAbort();
+    EXPECT_TRUE(idle->quitRequested());  // no job: at once
+    EXPECT_EQ(idle->exitCode(), 1);
+
     auto dialog = startSilentJob(nullptr);
     ASSERT_TRUE(waitFor([&] { return dialog->job()->imageLength > 0; }));
     dialog->commandLineAbort();
@@ -91,14 +81,6 @@ TEST_F(CommandLineModeTest, SignalAbortsAndQuitsAsFailedOnceWoundDown) {
     ASSERT_TRUE(waitFor([&] { return dialog->quitRequested(); }));
     EXPECT_EQ(dialog->exitCode(), 1);
     EXPECT_TRUE(waitFor([&] { return !dialog->isJobRunning(); }));
-}
-
-TEST_F(CommandLineModeTest, SignalWithoutARunningJobQuitsAtOnce) {
-    auto dialog = makeDialog({"KVTC/1-4255", "5", "38400", "/no/such.hex"});
-    ASSERT_FALSE(dialog->quitRequested());  // with a window a refused start stays open
-    dialog->commandLineAbort();
-    EXPECT_TRUE(dialog->quitRequested());
-    EXPECT_EQ(dialog->exitCode(), 1);
 }
 
 TEST_F(CommandLineModeTest, SiblingHearsWhenTheWindowGoesAway) {
@@ -109,8 +91,7 @@ TEST_F(CommandLineModeTest, SiblingHearsWhenTheWindowGoesAway) {
     DialogOptions options;
     options.services = factory_.services();
     options.siblingServer = name;
-    auto dialog = std::make_unique<ProgrammerDialog>(options);
-    dialog.reset();
+    std::make_unique<ProgrammerDialog>(options).reset();
     ASSERT_TRUE(server.waitForNewConnection(2000));
     QLocalSocket* socket = server.nextPendingConnection();
     ASSERT_NE(socket, nullptr);

@@ -6,81 +6,60 @@
 
 namespace {
 
-struct ParseCase {
-    const char* name;
-    QStringList arguments;
-    std::optional<QString> model;
-    std::optional<int> address;
-    std::optional<int> baudRate;
-    std::optional<QString> file;
-    QString refusal;
-};
+std::string text(const std::optional<int>& v) { return v ? std::to_string(*v) : "-"; }
+std::string text(const std::optional<QString>& v) { return v ? v->toStdString() : "-"; }
 
-class CommandLineParse : public ::testing::TestWithParam<ParseCase> {};
-
-TEST_P(CommandLineParse, ReadsByPositionAndStopsAtTheFirstMisfit) {
-    const ParseCase& c = GetParam();
-    const CommandLine line = CommandLine::parse(c.arguments);
-    EXPECT_EQ(line.present, !c.arguments.isEmpty());
-    EXPECT_EQ(line.model, c.model);
-    EXPECT_EQ(line.address, c.address);
-    EXPECT_EQ(line.baudRate, c.baudRate);
-    EXPECT_EQ(line.file, c.file);
-    EXPECT_EQ(line.refusal, c.refusal);
+// The parsed fields as "model|address|baud|file|refusal", "-" for an absent one.
+std::string fields(const CommandLine& line) {
+    return text(line.model) + "|" + text(line.address) + "|" + text(line.baudRate) + "|" +
+           text(line.file) + "|" + line.refusal.toStdString();
 }
 
-const QString kLongModel(33, 'M');
-const QString kLongFile = "/" + QString(256, 'f');
-const QString kFullFile = "/" + QString(255, 'f');
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, CommandLineParse,
-    ::testing::Values(
-        ParseCase{"empty", {}, {}, {}, {}, {}, {}},
-        ParseCase{
-            "all", {"KVTC/2", "250", "38400", "/a b.hex"}, "KVTC/2", 250, 38400, "/a b.hex", {}},
-        ParseCase{"modelOnly", {"KVTC/2"}, "KVTC/2", {}, {}, {}, {}},
-        ParseCase{"addressNotANumber", {"M", "x12", "9600", "f.hex"}, "M", {}, {}, {}, {}},
-        ParseCase{"leadingNumber", {"M", "12abc", "+9600", "f.hex"}, "M", 12, 9600, "f.hex", {}},
-        ParseCase{"negative", {"M", "-1", "-5"}, "M", -1, -5, {}, {}},
-        ParseCase{"overflowClamps", {"M", "99999999999"}, "M", 2147483647, {}, {}, {}},
-        ParseCase{"extraIgnored", {"M", "1", "2", "f", "more"}, "M", 1, 2, "f", {}},
-        ParseCase{"emptyModel", {""}, {}, {}, {}, {}, {}},
-        ParseCase{"modelTooLong", {kLongModel, "1"}, {}, {}, {}, {}, "MODEL NAME TOO LONG"},
-        ParseCase{"fileTooLong", {"M", "1", "2", kLongFile}, "M", 1, 2, {}, "FILE NAME TOO LONG"},
-        ParseCase{"fileFits", {"M", "1", "2", kFullFile}, "M", 1, 2, kFullFile, {}}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-struct PlanCase {
-    const char* name;
-    QStringList arguments;
-    bool qpaSet;
-    bool display;
-    StartupPlan::Kind kind;
-    std::optional<std::string> platforms;
-};
-
-class StartupPlanning : public ::testing::TestWithParam<PlanCase> {};
-
-TEST_P(StartupPlanning, ChoosesHowToRun) {
-    const PlanCase& c = GetParam();
-    const StartupPlan plan = planStartup(c.arguments, c.qpaSet, c.display);
-    EXPECT_EQ(plan.kind, c.kind);
-    EXPECT_EQ(plan.platformList, c.platforms);
+TEST(CommandLineParse, ReadsByPositionAndStopsAtTheFirstMisfit) {
+    const QString fullFile = "/" + QString(255, 'f');
+    const std::pair<QStringList, std::string> cases[] = {
+        {{}, "-|-|-|-|"},
+        {{"KVTC/2", "250", "38400", "/a b.hex"}, "KVTC/2|250|38400|/a b.hex|"},
+        {{"KVTC/2"}, "KVTC/2|-|-|-|"},
+        {{"M", "x12", "9600", "f.hex"}, "M|-|-|-|"},
+        {{"M", "12abc", "+9600", "f.hex"}, "M|12|9600|f.hex|"},
+        {{"M", "-1", "-5"}, "M|-1|-5|-|"},
+        {{"M", "99999999999"}, "M|2147483647|-|-|"},  // clamps
+        {{"M", "1", "2", "f", "more"}, "M|1|2|f|"},
+        {{""}, "-|-|-|-|"},
+        {{QString(33, 'M'), "1"}, "-|-|-|-|MODEL NAME TOO LONG"},
+        {{"M", "1", "2", "/" + QString(256, 'f')}, "M|1|2|-|FILE NAME TOO LONG"},
+        {{"M", "1", "2", fullFile}, "M|1|2|" + fullFile.toStdString() + "|"}};
+    for (const auto& [arguments, expected] : cases) {
+        const CommandLine line = CommandLine::parse(arguments);
+        EXPECT_EQ(line.present, !arguments.isEmpty());
+        EXPECT_EQ(fields(line), expected) << arguments.join(' ').left(40).toStdString();
+    }
 }
 
-using K = StartupPlan::Kind;
-INSTANTIATE_TEST_SUITE_P(
-    Cases, StartupPlanning,
-    ::testing::Values(PlanCase{"help", {"--help"}, false, false, K::Help, {}},
-                      PlanCase{"version", {"--version"}, false, true, K::Version, {}},
-                      PlanCase{"helpWithMore", {"--help", "x"}, false, false, K::Run, "offscreen"},
-                      PlanCase{"noDisplayNoCommand", {}, false, false, K::NoDisplay, {}},
-                      PlanCase{"window", {}, false, true, K::Run, {}},
-                      PlanCase{"commandWithDisplay", {"M"}, false, true, K::Run, "xcb;offscreen"},
-                      PlanCase{"commandWithoutDisplay", {"M"}, false, false, K::Run, "offscreen"},
-                      PlanCase{"callerChosePlatform", {"M"}, true, false, K::Run, {}},
-                      PlanCase{"callerChoseNoCommand", {}, true, false, K::Run, {}}),
-    [](const auto& info) { return std::string(info.param.name); });
+TEST(StartupPlanning, ChoosesHowToRun) {
+    using K = StartupPlan::Kind;
+    const struct {
+        QStringList arguments;
+        bool qpaSet, display;
+        K kind;
+        std::optional<std::string> platforms;
+    } cases[] = {{{"--help"}, false, false, K::Help, {}},
+                 {{"--version"}, false, true, K::Version, {}},
+                 {{"--help", "x"}, false, false, K::Run, "offscreen"},
+                 {{}, false, false, K::NoDisplay, {}},
+                 {{}, false, true, K::Run, {}},
+                 {{"M"}, false, true, K::Run, "xcb;offscreen"},
+                 {{"M"}, false, false, K::Run, "offscreen"},
+                 {{"M"}, true, false, K::Run, {}},  // the caller chose the platform
+                 {{}, true, false, K::Run, {}}};
+    for (const auto& c : cases) {
+        const StartupPlan plan = planStartup(c.arguments, c.qpaSet, c.display);
+        SCOPED_TRACE(c.arguments.join(' ').toStdString() + (c.qpaSet ? " qpa" : "") +
+                     (c.display ? " display" : ""));
+        EXPECT_EQ(plan.kind, c.kind);
+        EXPECT_EQ(plan.platformList, c.platforms);
+    }
+}
 
 }  // namespace
