@@ -169,7 +169,8 @@ protected:
                                                  DialogOptions options = {}) {
         options.arguments = std::move(arguments);
         options.services = factory_.services();
-        options.siblingServer = QStringLiteral("romwright-test-no-sibling-%1").arg(::getpid());
+        if (options.siblingServer.isEmpty())
+            options.siblingServer = QStringLiteral("romwright-test-no-sibling-%1").arg(::getpid());
         return std::make_unique<ProgrammerDialog>(options);
     }
 

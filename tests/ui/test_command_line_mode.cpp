@@ -89,9 +89,8 @@ TEST_F(CommandLineModeTest, SiblingHearsWhenTheWindowGoesAway) {
     QLocalServer server;
     ASSERT_TRUE(server.listen(name));
     DialogOptions options;
-    options.services = factory_.services();
     options.siblingServer = name;
-    std::make_unique<ProgrammerDialog>(options).reset();
+    makeDialog({}, options).reset();
     ASSERT_TRUE(server.waitForNewConnection(2000));
     QLocalSocket* socket = server.nextPendingConnection();
     ASSERT_NE(socket, nullptr);
