@@ -75,7 +75,7 @@ bool parseSplit(const std::string& text, LineTiming* timing) {
 
 using Handler = std::function<bool(const std::string&, SimOptions&)>;
 
-struct OptionSpec {
+struct OptionRule {
     bool takesValue;
     Handler handle;
 };
@@ -87,8 +87,8 @@ bool setInt(const std::string& v, long long low, long long high, int* target) {
     return true;
 }
 
-const std::map<std::string, OptionSpec>& optionTable() {
-    static const std::map<std::string, OptionSpec> table = {
+const std::map<std::string, OptionRule>& optionTable() {
+    static const std::map<std::string, OptionRule> table = {
         {"--tcp",
          {true,
           [](const std::string& v, SimOptions& o) {
@@ -236,19 +236,19 @@ bool parseSimOptions(const std::vector<std::string>& args, SimOptions* options,
             *error = "unknown option " + args[i];
             return false;
         }
-        const OptionSpec& spec = found->second;
-        if (spec.takesValue && !inlineValue) {
+        const OptionRule& rule = found->second;
+        if (rule.takesValue && !inlineValue) {
             if (i + 1 >= args.size()) {
                 *error = name + " needs a value";
                 return false;
             }
             value = args[++i];
-        } else if (!spec.takesValue && inlineValue) {
+        } else if (!rule.takesValue && inlineValue) {
             *error = name + " takes no value";
             return false;
         }
         if (name == "--tcp" || name == "--udp" || name == "--pty") ++linkCount;
-        if (!spec.handle(value, o)) {
+        if (!rule.handle(value, o)) {
             *error = "bad value for " + name + ": " + value;
             return false;
         }
