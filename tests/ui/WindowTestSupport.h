@@ -38,26 +38,20 @@ inline bool waitFor(const std::function<bool()>& pred, int timeoutMs = 5000) {
 }
 inline void pumpEvents(int ms) { waitFor([] { return false; }, ms); }
 
-// Prompts that a test answers: records messages, file dialogs and menus.
 struct ScriptedPrompts : UserPrompts {
     void message(QWidget*, const QString& text) override { messages.push_back(text); }
     QString openFileName(QWidget*, const QString&, const QString&, const QString&) override {
         ++fileDialogs;
-        return nextFile;
+        return {};
     }
     void runModal(QDialog& dialog) override {
-        ++modalCount;
         if (onModal) onModal(dialog);
     }
-    QAction* popupMenu(QMenu& menu, const QPoint& at) override {
-        ++menus;
-        menuAt = at;
+    QAction* popupMenu(QMenu& menu, const QPoint&) override {
         return menuAnswer ? menuAnswer(menu) : nullptr;
     }
     std::vector<QString> messages;
-    QString nextFile;
-    int fileDialogs = 0, modalCount = 0, menus = 0;
-    QPoint menuAt;
+    int fileDialogs = 0;
     std::function<void(QDialog&)> onModal;
     std::function<QAction*(QMenu&)> menuAnswer;
 };
@@ -88,18 +82,15 @@ private:
     bool armed_ = false;
 };
 
-// What the worker's job record held when its link was made.
 struct LinkRequest {
     int linkKind, port, baudRate, deviceAddress;
     std::string hostName, modelName;
 };
 
-enum class Device { Accepting, SilentOnWrites, Unreachable };
-
-// Hands out GateLinks for the chosen device and records every request for one.
+// Hands out GateLinks (silent on block writes if asked) and records each request.
 class LinkFactory {
 public:
-    Device device = Device::Accepting;
+    bool silentOnWrites = false;
     std::vector<LinkRequest> requests;
     GateLink* lastLink = nullptr;  // valid while the worker that made it runs
     std::mutex mutex;
@@ -109,10 +100,9 @@ public:
         services.makeLink = [this](rw::FlashJob& job) -> std::unique_ptr<rw::Transport> {
             auto link = std::make_unique<GateLink>(
                 job.linkKind == 2 || job.linkKind == 3 ? job.linkKind : rw::LINK_SERIAL, job.port);
-            if (device == Device::Unreachable) link->setOpenError(rw::LINK_FAIL);
-            link->setResponder([accept = rwtest::acceptingResponder(), silent = device ==
-                                    Device::SilentOnWrites](const rwtest::Bytes& frame) {
-                const bool write = frame.size() > 5 && frame[5] == 0xF0;  // no block writes
+            link->setResponder([accept = rwtest::acceptingResponder(),
+                                silent = silentOnWrites](const rwtest::Bytes& frame) {
+                const bool write = frame.size() > 5 && frame[5] == 0xF0;
                 return silent && write ? rwtest::ReplyPieces{} : accept(frame);
             });
             std::lock_guard lock(mutex);
@@ -123,7 +113,6 @@ public:
         };
         return services;
     }
-    size_t requestCount() { return addresses().size(); }
     std::vector<int> addresses() {
         std::lock_guard lock(mutex);
         std::vector<int> result;
@@ -158,19 +147,12 @@ protected:
     }
     void writeSetting(const QString& key, const QVariant& v) { openSettings()->setValue(key, v); }
     QVariant readSetting(const QString& key) { return openSettings()->value(key); }
-    // Driver, model row 1 (KVTC/1-4255) and the test's HEX file.
-    void storeJobSettings(int driver = 1) {
-        writeSetting("Info/Driver", driver);
-        writeSetting("Info/Device", 1);
-        writeSetting("Info/File", QString::fromStdString(hexPath_));
-    }
 
     std::unique_ptr<ProgrammerDialog> makeDialog(QStringList arguments = {},
                                                  DialogOptions options = {}) {
         options.arguments = std::move(arguments);
         options.services = factory_.services();
-        if (options.siblingServer.isEmpty())
-            options.siblingServer = QStringLiteral("romwright-test-no-sibling-%1").arg(::getpid());
+        options.siblingServer = QStringLiteral("romwright-test-no-sibling-%1").arg(::getpid());
         return std::make_unique<ProgrammerDialog>(options);
     }
 

@@ -1,6 +1,6 @@
-// A batch run through the main dialog against one romwright-sim on 127.0.0.2 over
-// UDP: one device accepts, one refuses permission, and one address answers
-// nowhere. The run must end in the retry dialog holding exactly the two failures.
+// A batch run against one romwright-sim on 127.0.0.2 over UDP: one device accepts,
+// one refuses permission, one address answers nowhere. The run must end in the
+// retry dialog holding exactly the two failures.
 #include <QPlainTextEdit>
 #include <QPushButton>
 
@@ -13,8 +13,7 @@ namespace {
 
 using wintest::waitFor;
 
-// The absent device would keep every try waiting the full reply time-out.
-struct ShortReplyTimeout {
+struct ShortReplyTimeout {  // the absent device would otherwise wait the full time-out
     ShortReplyTimeout() { rw::setModeReplyTimeoutMs(150); }
     ~ShortReplyTimeout() { rw::setModeReplyTimeoutMs(0); }
 };
@@ -33,7 +32,9 @@ TEST_F(BatchSimTest, AbsentAndRefusingDevicesEndInTheRetryDialog) {
                            "--refuse-permission-for", std::to_string(refusing)}));
     ASSERT_TRUE(sim.waitForLine("127.0.0.2", 5000));
 
-    storeJobSettings(rw::LINK_UDP);
+    writeSetting("Info/Driver", rw::LINK_UDP);
+    writeSetting("Info/Device", 1);
+    writeSetting("Info/File", QString::fromStdString(hexPath_));
     writeSetting("Info/IP", QStringLiteral("127.0.0.2:%1").arg(port));
     writeSetting("Info/Address", accepting);
     std::vector<QString> captions, texts;
@@ -56,8 +57,7 @@ TEST_F(BatchSimTest, AbsentAndRefusingDevicesEndInTheRetryDialog) {
     dialog->runDeviceList();
 
     ASSERT_TRUE(waitFor([&] { return captions.size() >= 2; }, 120000))
-        << "lists " << captions.size() << ", address " << dialog->addressValue << ", history:\n"
-        << dialog->historyText.toStdString();
+        << "lists " << captions.size() << ", history:\n" << dialog->historyText.toStdString();
     ASSERT_TRUE(waitFor([&] { return !dialog->isJobRunning(); }));
     EXPECT_EQ(captions, (std::vector<QString>{"Flash Address List", "Retry 2 Failed Devices..."}));
     EXPECT_EQ(texts[1], QStringLiteral("%1\r\n%2\r\n").arg(refusing).arg(absent));
