@@ -1,19 +1,16 @@
-// The real romwright binary in command-line mode without a display, against
-// romwright-sim over TCP, UDP and a pseudo-terminal: exit codes, what it prints,
-// the log file, signals and the stall limit.
+// The real romwright in command-line mode without a display, against
+// romwright-sim over TCP: exit codes, printed lines, the log file, SIGTERM and
+// the stall limit.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 #include "fakes/TestEnv.h"
 #include "sequence/SequenceSupport.h"
@@ -23,203 +20,108 @@ extern char** environ;
 
 namespace {
 
-namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
-
-constexpr int kTimeoutMs = 60000;
 const std::string kModel = "KVTC/1-4255";  // flash from 1000h
-const std::string kFlashing = "FLASHING KVTC/1-4255 @ 5...";
+const std::string kFlash = "FLASHING KVTC/1-4255 @ 5...";
+const std::string kStalled = "NO BLOCK WRITTEN FOR 1 SECONDS";
 const Lines kJob{kModel, "5", "38400", "IMAGE"};  // IMAGE: the test's HEX file
-
-enum class Link { Tcp, Udp, Pty };
-const char* const kLinkNames[] = {"Tcp", "Udp", "Pty"};
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-Lines lines(const std::string& text) {
-    Lines result;
-    std::stringstream stream(text);
-    for (std::string line; std::getline(stream, line);) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        result.push_back(line);
-    }
-    return result;
-}
 
 // The status part of "<date and time>  STATUS" lines; in the C locale "%c" is
 // 24 characters ("Sun Dec  6 21:19:17 2026").
 Lines statuses(const std::string& text) {
     Lines result;
-    for (const std::string& line : lines(text)) {
+    std::stringstream stream(text);
+    for (std::string line; std::getline(stream, line);) {
         const bool stamped = line.size() > 26 && line.compare(24, 2, "  ") == 0;
-        result.push_back(stamped ? line.substr(26) : "unstamped: " + line);
+        result.push_back(stamped ? line.substr(26, line.find('\r') - 26) : "unstamped: " + line);
     }
     return result;
 }
 
-// Runs the program as a user's script would: without a display, in a private
-// HOME / XDG folder whose settings the test wrote first, its output in files
-// there. Every wait is bounded; the child is ended by its own process id.
-class CommandLineEndToEnd : public ::testing::Test {
-protected:
-    void SetUp() override {
-        fs::create_directories(home_.path() / "run");
-        fs::permissions(home_.path() / "run", fs::perms::owner_all);
-        setImage(2048);
-    }
+// The program without a display, its HOME and XDG folders being $0.
+const char* const kShell =
+    "exec env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM -u LANG -u XDG_CONFIG_DIRS LC_ALL=C "
+    "HOME=\"$0\" XDG_RUNTIME_DIR=\"$0\" XDG_CONFIG_HOME=\"$0/config\" XDG_DATA_HOME=\"$0/data\" "
+    "\"$@\" >\"$0/stdout\" 2>\"$0/stderr\"";
+
+class CommandLine : public ::testing::Test {
+  protected:
     void TearDown() override {
         if (pid_ > 0 && ::kill(pid_, SIGKILL) == 0) ::waitpid(pid_, nullptr, 0);
     }
-    void setImage(size_t bytes) {
-        hexPath_ = rwtest::writeFile(home_.path() / "image.hex",
-                                     rwtest::intelHex(0x1000, rwtest::patternImage(bytes)))
-                       .string();
-    }
 
-    // Starts the simulator, writes the program's settings for it and starts the program.
-    void run(Link link, Lines simArgs, Lines args = kJob, const std::string& stallSeconds = "60") {
-        simArgs.insert(simArgs.end(), {"--model", kModel, "--address", "5", "--erase-ms", "0"});
-        if (link == Link::Pty) {
-            simArgs.insert(simArgs.end(), {"--pty", "--baud", "38400"});
-        } else {
-            simArgs.insert(simArgs.end(), {link == Link::Tcp ? "--tcp" : "--udp", "127.0.0.2:0"});
-        }
+    // Starts the simulator, writes the program's settings for it in a fresh
+    // folder and starts the program there, its output in files there.
+    void run(Lines simArgs, Lines args, int stallSeconds) {
+        home_ = std::make_unique<rwtest::TempDir>();
+        const std::string home = home_->str();
+        simArgs.insert(simArgs.end(), {"--model", kModel, "--address", "5", "--erase-ms", "0",
+                                       "--tcp", "127.0.0.2:0"});
         ASSERT_TRUE(sim_.start(std::string(ROMWRIGHT_BIN_DIR) + "/romwright-sim", simArgs));
-        const std::optional<std::string> line =
-            sim_.waitForLine(link == Link::Pty ? "/dev/" : "127.0.0.2", 5000);
+        const auto line = sim_.waitForLine("127.0.0.2", 5000);
         ASSERT_TRUE(line);
-        std::string settings = "[Info]\nSounds=\nStallSeconds=" + stallSeconds + "\n";
-        if (link == Link::Pty) {
-            const size_t at = line->find("/dev/");
-            settings += "Driver=1\nPort=0\n[Ports]\nCOM1=" +
-                        line->substr(at, line->find_first_of(" \t", at) - at) + "\n";
-        } else {
-            settings += std::string("Driver=") + (link == Link::Tcp ? "2" : "3") +
-                        "\nIP=127.0.0.2:" + line->substr(line->rfind(':') + 1) + "\n";
-        }
-        rwtest::writeFile(home_.path() / "config" / "KVT Controls" / "romwright.conf", settings);
-
-        const std::string home = home_.str();
-        std::replace(args.begin(), args.end(), std::string("IMAGE"), hexPath_);
-        args.insert(args.begin(), std::string(ROMWRIGHT_BIN_DIR) + "/romwright");
-        Lines env{"HOME=" + home,        "XDG_CONFIG_HOME=" + home + "/config",
-                  "TMPDIR=" + home,      "XDG_DATA_HOME=" + home + "/data",
-                  "LC_ALL=C",            "XDG_RUNTIME_DIR=" + home + "/run"};
-        for (char** entry = environ; *entry != nullptr; ++entry) {
-            const std::string text(*entry), name = text.substr(0, text.find('='));
-            const Lines dropped{"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "HOME", "LANG"};
-            if (std::find(dropped.begin(), dropped.end(), name) == dropped.end() &&
-                name.rfind("XDG_", 0) != 0 && name.rfind("LC_", 0) != 0) {
-                env.push_back(text);
-            }
-        }
-        std::vector<char*> argv, envp;
+        rwtest::writeFile(home + "/config/KVT Controls/romwright.conf",
+                          "[Info]\nSounds=\nStallSeconds=" + std::to_string(stallSeconds) +
+                              "\nDriver=2\nIP=" + *line + "\n");
+        const std::string hex = home + "/image.hex";
+        rwtest::writeFile(hex, rwtest::intelHex(0x1000, rwtest::patternImage(2048)));
+        std::replace(args.begin(), args.end(), std::string("IMAGE"), hex);
+        args.insert(args.begin(), {"/bin/sh", "-c", kShell, home, ROMWRIGHT_BIN_DIR "/romwright"});
+        std::vector<char*> argv;
         for (std::string& arg : args) argv.push_back(arg.data());
-        for (std::string& entry : env) envp.push_back(entry.data());
         argv.push_back(nullptr);
-        envp.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        for (int fd : {1, 2}) {
-            const std::string file = home + (fd == 1 ? "/stdout" : "/stderr");
-            posix_spawn_file_actions_addopen(&actions, fd, file.c_str(), O_WRONLY | O_CREAT, 0600);
-        }
-        const int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
-        posix_spawn_file_actions_destroy(&actions);
-        ASSERT_EQ(rc, 0);
+        ASSERT_EQ(posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ), 0);
     }
 
-    // The program's exit code (128 + signal when killed), or nothing after timeoutMs.
-    std::optional<int> wait() {
-        for (int waited = 0; pid_ > 0 && waited <= kTimeoutMs; waited += 10) {
-            int status = 0;
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return std::nullopt;
+    // The program's exit code (128 + signal when killed), or -1 after a minute.
+    int wait() {
+        int status = 0, waited = 0;
+        while (::waitpid(pid_, &status, WNOHANG) == 0 && waited++ < 6000) ::usleep(10000);
+        if (waited > 6000) return -1;
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
-    std::string out() const { return readFile(home_.path() / "stdout"); }
-    std::string err() const { return readFile(home_.path() / "stderr"); }
-    std::string log() const { return readFile(home_.path() / "data/KVT/Romwright/Romwright.log"); }
+    std::string file(const char* name) const {
+        std::ifstream in(home_->path() / name, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
 
-    rwtest::TempDir home_;
+    std::unique_ptr<rwtest::TempDir> home_;
     rwtest::SimProcess sim_;
     pid_t pid_ = -1;
-    std::string hexPath_;
 };
 
-class SuccessfulJob : public CommandLineEndToEnd, public ::testing::WithParamInterface<Link> {};
-
-TEST_P(SuccessfulJob, ExitsZeroAndPrintsTheLoggedLines) {
-    ASSERT_NO_FATAL_FAILURE(run(GetParam(), {}));
-    ASSERT_EQ(wait(), 0) << out() << err();
-    EXPECT_EQ(statuses(out()), (Lines{kFlashing, "*** FLASH PROGRAMMING COMPLETE ***"}));
-    // The log holds the same lines, CR LF ended.
-    EXPECT_EQ(lines(log()), lines(out()));
-    EXPECT_NE(log().find("COMPLETE ***\r\n"), std::string::npos);
-    // The sounds folder was set up for a new user.
-    EXPECT_TRUE(fs::exists(home_.path() / "data" / "KVT" / "Romwright" / "Sounds"));
-}
-
-INSTANTIATE_TEST_SUITE_P(Links, SuccessfulJob, ::testing::Values(Link::Tcp, Link::Udp, Link::Pty),
-                         [](const auto& info) { return kLinkNames[int(info.param)]; });
-
-struct Refusal {
-    const char* name;
-    Lines simArgs, args;
-    int exitCode;
-    Lines printed;
-    const char* error;
-};
-
-class Refused : public CommandLineEndToEnd, public ::testing::WithParamInterface<Refusal> {};
-
-TEST_P(Refused, ExitsNonZeroWithItsMessage) {
-    const Refusal& c = GetParam();
-    ASSERT_NO_FATAL_FAILURE(run(Link::Tcp, c.simArgs, c.args));
-    ASSERT_EQ(wait(), c.exitCode) << err();
-    EXPECT_EQ(statuses(out()), c.printed);
-    EXPECT_NE(err().find(c.error), std::string::npos) << err();
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, Refused,
-    ::testing::Values(
-        Refusal{"Permission", {"--refuse-permission"}, kJob, 1, {kFlashing, "5: PERMISSION DENIED"}, ""},
-        Refusal{"MissingFile", {}, {kModel, "5", "38400", "/nonexistent/none.hex"}, 1, {},
-                "romwright: Invalid Binary File"},
-        Refusal{"AddressOutOfRange", {}, {kModel, "65536", "38400", "IMAGE"}, 1, {},
-                "between 0 and 65535"},
-        Refusal{"NoDisplayNorCommandLine", {}, {}, 2, {}, "romwright: no display"}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(CommandLineEndToEnd, SigtermAbortsAndExitsOneAfterWindingDown) {
-    // Slow replies to a long image keep the job running long enough to be interrupted.
-    setImage(16384);
-    ASSERT_NO_FATAL_FAILURE(run(Link::Tcp, {"--delay-ms", "30"}));
-    for (int waited = 0; out().find("FLASHING") == std::string::npos && waited < kTimeoutMs;
-         waited += 10) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+TEST_F(CommandLine, JobsRefusalsSigtermAndTheStallLimit) {
+    const struct {
+        Lines simArgs, args;
+        int stallSeconds, exitCode;
+        Lines printed;  // on standard output and, CR LF ended, in the log
+        const char* error;
+        bool sigterm;  // sent once the job has started; slow replies keep it running
+    } cases[] = {
+        {{}, kJob, 60, 0, {kFlash, "*** FLASH PROGRAMMING COMPLETE ***"}, "", 0},
+        {{"--refuse-permission"}, kJob, 60, 1, {kFlash, "5: PERMISSION DENIED"}, "", 0},
+        {{}, {kModel, "5", "38400", "/none.hex"}, 60, 1, {}, "romwright: Invalid Binary File", 0},
+        {{}, {kModel, "65536", "38400", "IMAGE"}, 60, 1, {}, "between 0 and 65535", 0},
+        {{"--close-after-blocks", "2"}, kJob, 1, 1, {kFlash, kStalled}, "", 0},
+        {{"--delay-ms", "250"}, kJob, 60, 1, {kFlash}, "", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        ASSERT_NO_FATAL_FAILURE(run(c.simArgs, c.args, c.stallSeconds));
+        for (int waited = 0; c.sigterm && file("stdout").empty() && waited < 6000; ++waited)
+            ::usleep(10000);
+        if (c.sigterm) ::kill(pid_, SIGTERM);
+        EXPECT_EQ(wait(), c.exitCode) << file("stderr");
+        const std::string log = file("data/KVT/Romwright/Romwright.log");
+        EXPECT_EQ(statuses(file("stdout")), c.printed);
+        EXPECT_EQ(statuses(log), c.printed);
+        EXPECT_EQ(std::count(log.begin(), log.end(), '\r'), long(c.printed.size()));
+        EXPECT_NE(file("stderr").find(c.error), std::string::npos) << file("stderr");
+        EXPECT_EQ(std::filesystem::exists(home_->path() / "data/KVT/Romwright/Sounds"),
+                  !c.args.empty());
+        sim_.stop();
     }
-    ASSERT_NE(out().find("FLASHING"), std::string::npos) << err();
-    ::kill(pid_, SIGTERM);
-    ASSERT_EQ(wait(), 1) << err();
-    EXPECT_EQ(out().find("COMPLETE"), std::string::npos);
-    EXPECT_EQ(log().find("COMPLETE"), std::string::npos);
-}
-
-TEST_F(CommandLineEndToEnd, StallLimitEndsAJobWhoseDeviceWentAway) {
-    ASSERT_NO_FATAL_FAILURE(run(Link::Tcp, {"--close-after-blocks", "2"}, kJob, "1"));
-    ASSERT_EQ(wait(), 1) << err();
-    EXPECT_EQ(statuses(out()), (Lines{kFlashing, "NO BLOCK WRITTEN FOR 1 SECONDS"}));
 }
 
 }  // namespace
