@@ -66,7 +66,13 @@ class CommandLine : public ::testing::Test {
         const std::string hex = home + "/image.hex";
         rwtest::writeFile(hex, rwtest::intelHex(0x1000, rwtest::patternImage(2048)));
         std::replace(args.begin(), args.end(), std::string("IMAGE"), hex);
-        args.insert(args.begin(), {"/bin/sh", "-c", kShell, home, ROMWRIGHT_BIN_DIR "/romwright"});
+        start(std::move(args));
+    }
+
+    // Starts the program in the current folder with these arguments.
+    void start(Lines args) {
+        args.insert(args.begin(),
+                    {"/bin/sh", "-c", kShell, home_->str(), ROMWRIGHT_BIN_DIR "/romwright"});
         std::vector<char*> argv;
         for (std::string& arg : args) argv.push_back(arg.data());
         argv.push_back(nullptr);
@@ -121,6 +127,26 @@ TEST_F(CommandLine, JobsRefusalsSigtermAndTheStallLimit) {
         EXPECT_EQ(std::filesystem::exists(home_->path() / "data/KVT/Romwright/Sounds"),
                   !c.args.empty());
         sim_.stop();
+    }
+}
+
+TEST_F(CommandLine, HelpVersionAndNothingToDo) {
+    const struct {
+        Lines args;
+        int exitCode;
+        const char *out, *error;
+    } cases[] = {
+        {{"--help"}, 0, "usage: romwright", ""},
+        {{"--version"}, 0, "romwright 1.1.0.4", ""},
+        {{}, 2, "", "romwright: no display; give a command line"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        home_ = std::make_unique<rwtest::TempDir>();
+        ASSERT_NO_FATAL_FAILURE(start(c.args));
+        EXPECT_EQ(wait(), c.exitCode);
+        EXPECT_NE(file("stdout").find(c.out), std::string::npos) << file("stdout");
+        EXPECT_NE(file("stderr").find(c.error), std::string::npos) << file("stderr");
     }
 }
 
