@@ -87,6 +87,14 @@ bool setInt(const std::string& v, long long low, long long high, int* target) {
     return true;
 }
 
+// A device address (0..65535) appended to list.
+bool addAddress(const std::string& v, std::vector<uint16_t>* list) {
+    int address = 0;
+    if (!setInt(v, 0, 65535, &address)) return false;
+    list->push_back(static_cast<uint16_t>(address));
+    return true;
+}
+
 const std::map<std::string, OptionRule>& optionTable() {
     static const std::map<std::string, OptionRule> table = {
         {"--tcp",
@@ -117,13 +125,8 @@ const std::map<std::string, OptionRule>& optionTable() {
          {true, [](const std::string& v,
                    SimOptions& o) { return setInt(v, 1, 10000000, &o.timing.baud); }}},
         {"--address",
-         {true,
-          [](const std::string& v, SimOptions& o) {
-              int address = 0;
-              if (!setInt(v, 0, 65535, &address)) return false;
-              o.config.addresses.push_back(static_cast<uint16_t>(address));
-              return true;
-          }}},
+         {true, [](const std::string& v,
+                   SimOptions& o) { return addAddress(v, &o.config.addresses); }}},
         {"--model",
          {true,
           [](const std::string& v, SimOptions& o) {
@@ -140,13 +143,8 @@ const std::map<std::string, OptionRule>& optionTable() {
          {false, [](const std::string&,
                     SimOptions& o) { return o.config.device.refusePermission = true; }}},
         {"--refuse-permission-for",
-         {true,
-          [](const std::string& v, SimOptions& o) {
-              int address = 0;
-              if (!setInt(v, 0, 65535, &address)) return false;
-              o.config.refusePermissionFor.push_back(static_cast<uint16_t>(address));
-              return true;
-          }}},
+         {true, [](const std::string& v,
+                   SimOptions& o) { return addAddress(v, &o.config.refusePermissionFor); }}},
         {"--refuse-verify",
          {false,
           [](const std::string&, SimOptions& o) { return o.config.device.refuseVerify = true; }}},
