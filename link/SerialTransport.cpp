@@ -49,6 +49,7 @@ int SerialTransport::openPort() {
     // as a reset or transmit request, so they drop before anything else.
     serialport::clearModemLines(portHandle);
     if (!serialport::applySettings(portHandle, s)) return 0;
+    rateInForce = s.baudRate;
     serialport::requestLowLatency(portHandle);
     serialport::lineErrors(portHandle, lineErrorsSeen);
     *portTimeouts = SerialTimeouts{0xFFFFFFFFu, 0, 25, 0, 0};
@@ -66,7 +67,7 @@ int SerialTransport::closePort() {
 
 int SerialTransport::setStopBits(uint8_t code) {
     portSettings->stopBits = code;
-    return serialport::applySettings(portHandle, *portSettings) ? 1 : 0;
+    return applyPortSettings();
 }
 
 uint8_t SerialTransport::getStopBits() {
@@ -75,7 +76,15 @@ uint8_t SerialTransport::getStopBits() {
 
 int SerialTransport::setBaudRate(uint32_t bitsPerSecond) {
     portSettings->baudRate = bitsPerSecond;
-    return serialport::applySettings(portHandle, *portSettings) ? 1 : 0;
+    return applyPortSettings();
+}
+
+int SerialTransport::applyPortSettings() {
+    // The whole record goes to the port, so an accepted change of any field
+    // also puts the record's rate in force.
+    if (!serialport::applySettings(portHandle, *portSettings)) return 0;
+    rateInForce = portSettings->baudRate;
+    return 1;
 }
 
 uint32_t SerialTransport::getBaudRate() {
@@ -102,11 +111,12 @@ int32_t SerialTransport::inputAvailable() {
     return static_cast<int32_t>(serialport::inputQueued(portHandle));
 }
 
-uint32_t SerialTransport::quietTimeMs(uint32_t bitsPerSecond) {
+uint32_t SerialTransport::quietTimeMs(uint32_t bitsPerSecond, uint32_t replyWaitMs) {
     // 3.5 characters of 11 bits = 38.5 bit times, in whole milliseconds.
     const uint64_t bitTimesX10 = 35ull * BITS_PER_CHARACTER;
     const uint64_t quietMs = bitTimesX10 * 100 / std::max<uint32_t>(bitsPerSecond, 1);
-    return static_cast<uint32_t>(std::clamp<uint64_t>(quietMs, 1, 60000));
+    return static_cast<uint32_t>(
+        std::min<uint64_t>(std::max<uint64_t>(quietMs, 1), replyWaitMs / 4));
 }
 
 int32_t SerialTransport::readWithTimeout(uint8_t* buffer, uint32_t capacity, uint32_t timeoutMs) {
@@ -114,7 +124,7 @@ int32_t SerialTransport::readWithTimeout(uint8_t* buffer, uint32_t capacity, uin
     // millisecond, and a millisecond tick could cut a reply mid-character.
     using SteadyClock = std::chrono::steady_clock;
     const SteadyClock::time_point deadline = SteadyClock::now() + Milliseconds(timeoutMs);
-    const Milliseconds quiet(quietTimeMs(portSettings->baudRate));
+    const Milliseconds quiet(quietTimeMs(rateInForce, timeoutMs));
     uint32_t total = 0;
     SteadyClock::time_point lastByte;
     for (;;) {
@@ -159,7 +169,7 @@ uint32_t SerialTransport::read(uint8_t* buffer, uint32_t capacity) {
 }
 
 uint32_t SerialTransport::writeLimitMs(uint32_t count) const {
-    const uint64_t bitsPerSecond = std::max<uint32_t>(portSettings->baudRate, 1);
+    const uint64_t bitsPerSecond = std::max<uint32_t>(rateInForce, 1);
     const uint64_t sendMs = uint64_t{count} * BITS_PER_CHARACTER * 1000 / bitsPerSecond;
     return static_cast<uint32_t>(std::min<uint64_t>(2 * sendMs + 1000, 60000));
 }

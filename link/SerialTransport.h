@@ -11,7 +11,7 @@ namespace rw {
 // DTR and RTS inactive, 19200 bit/s until setBaudRate. COM port N is the
 // device that serialDevicePath(N) names; the link's name stays "COMN".
 class SerialTransport : public Transport {
-public:
+  public:
     explicit SerialTransport(int32_t portNumber);
     ~SerialTransport() override;
 
@@ -19,7 +19,9 @@ public:
     // kept even when the port refuses it; non-zero result = applied.
     int setStopBits(uint8_t code) override;
     uint8_t getStopBits() override;
-    // Any rate; the rate is kept even when the port refuses it; non-zero = applied.
+    // Any rate; non-zero = applied. getBaudRate reports the last requested
+    // rate even when the port refused it; the line keeps running at the rate
+    // it last accepted, and the link times replies and writes by that one.
     int setBaudRate(uint32_t bitsPerSecond) override;
     uint32_t getBaudRate() override;
 
@@ -31,9 +33,9 @@ public:
     uint32_t commErrors() override;
     int32_t outputPending() override;
     int32_t inputAvailable() override;
-    // Collects bytes until the line has been quiet for quietTimeMs() after the
-    // last one: the count. LINK_TIMEOUT when the time-out is 0, when nothing
-    // came, or when bytes kept coming until the deadline.
+    // Collects bytes until the line has been quiet for quietTimeMs() of the
+    // rate in force after the last one: the count. LINK_TIMEOUT when the
+    // time-out is 0, when nothing came, or when bytes kept coming until the deadline.
     int32_t readWithTimeout(uint8_t* buffer, uint32_t capacity, uint32_t timeoutMs) override;
     // Queued bytes only, never waits; a short read records LINK_SHORT_READ.
     uint32_t read(uint8_t* buffer, uint32_t capacity) override;
@@ -41,13 +43,17 @@ public:
     // queued); a count below the length records LINK_SHORT_WRITE.
     uint32_t write(const uint8_t* data, uint32_t length) override;
 
-    // 3.5 character times of 11 bits at the given rate, at least 1 ms: the
-    // silence that ends a reply (32 ms at 1200 bit/s, 1 ms at 38400).
-    static uint32_t quietTimeMs(uint32_t bitsPerSecond);
+    // The silence that ends a reply: 3.5 character times of 11 bits at the
+    // given rate, at least 1 ms (32 ms at 1200 bit/s, 1 ms at 38400), and at
+    // most a quarter of the reply wait, so that at very slow rates a reply can
+    // still end before the wait does.
+    static uint32_t quietTimeMs(uint32_t bitsPerSecond, uint32_t replyWaitMs);
 
-private:
+  private:
     int openPort();
     int closePort();
+    // Applies portSettings; non-zero when the port accepted them.
+    int applyPortSettings();
     // How long write may wait for the driver to take `count` bytes: twice
     // their transmission time plus a second, so a stalled line cannot hang the job.
     uint32_t writeLimitMs(uint32_t count) const;
@@ -57,6 +63,8 @@ private:
     uint32_t outQueueSize = 1024;
     std::unique_ptr<SerialSettings> portSettings;
     std::unique_ptr<SerialTimeouts> portTimeouts;
+    // The rate the port last accepted (the open rate until a change succeeds).
+    uint32_t rateInForce = 0;
     LineErrorCounts lineErrorsSeen;
 };
 

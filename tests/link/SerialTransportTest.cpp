@@ -7,6 +7,7 @@
 #include <termios.h>
 
 #include <memory>
+#include <tuple>
 
 #include "LoopbackSockets.h"
 #include "link/SerialPortPaths.h"
@@ -23,11 +24,14 @@ using namespace rwtest;
 using Micros = std::chrono::microseconds;
 constexpr int TEST_PORT = 7;
 
-TEST(SerialTransport, QuietTimeIsThreeAndAHalfCharacterTimesAndAtLeastOneMillisecond) {
-    const std::pair<uint32_t, uint32_t> cases[] = {{300, 128}, {1200, 32}, {9600, 4},
-                                                   {19200, 2}, {38400, 1}, {250000, 1}};
-    for (const auto& [rate, quietMs] : cases)
-        EXPECT_EQ(SerialTransport::quietTimeMs(rate), quietMs);
+TEST(SerialTransport, QuietTimeIsThreeAndAHalfCharacterTimesBoundByTheReplyWait) {
+    // {rate, reply wait, quiet}: at least 1 ms, at most a quarter of the wait.
+    const std::tuple<uint32_t, uint32_t, uint32_t> cases[] = {
+        {300, 3000, 128}, {1200, 3000, 32},  {9600, 3000, 4},  {19200, 3000, 2},
+        {38400, 3000, 1}, {250000, 3000, 1}, {110, 3000, 350}, {50, 3000, 750},
+        {12, 3000, 750},  {1200, 100, 25},   {1200, 3, 0}};
+    for (const auto& [rate, waitMs, quietMs] : cases)
+        EXPECT_EQ(SerialTransport::quietTimeMs(rate, waitMs), quietMs) << rate << " " << waitMs;
 }
 
 TEST(SerialPortPaths, PortNumberNMapsToTtySNMinusOneUnlessAResolverIsInstalled) {
@@ -39,7 +43,7 @@ TEST(SerialPortPaths, PortNumberNMapsToTtySNMinusOneUnlessAResolverIsInstalled) 
 }
 
 class SerialOverPty : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         int masterFd = -1, slaveFd = -1;
         char name[256] = {};
@@ -149,18 +153,31 @@ TEST_F(SerialOverPty, MovesBytesBothWaysReadsOnlyWhatIsQueuedPurgesAndBoundsWrit
     EXPECT_EQ(receive(master.get(), 1024).size(), 1024u);
 }
 
-TEST_F(SerialOverPty, ReplyEndsAfterTheQuietTimeOfTheCurrentRateOrTimesOut) {
+TEST_F(SerialOverPty, ReplyEndsAfterTheQuietTimeOfTheRateInForceOrTimesOut) {
     EXPECT_EQ(timedRead(buffer, 16, 40, tookMs), LINK_TIMEOUT);
     EXPECT_GE(tookMs, 39);
     EXPECT_LT(tookMs, 1000);
-    for (const uint32_t rate : {1200u, 9600u, 38400u}) {
-        SCOPED_TRACE(rate);
-        ASSERT_NE(link->setBaudRate(rate), 0);
+    // A refused rate leaves the last accepted one (19200 from the open) in
+    // force, although getBaudRate reports the refused one; a slow rate the
+    // port takes is bound by the reply wait.
+    struct Case {
+        uint32_t requested;
+        bool accepted;
+        uint32_t inForce;
+        uint32_t waitMs;
+    };
+    const Case cases[] = {{0, false, 19200, 3000},    {1200, true, 1200, 3000},
+                          {0, false, 1200, 3000},     {9600, true, 9600, 3000},
+                          {38400, true, 38400, 3000}, {10, true, 10, 400}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.requested);
+        ASSERT_EQ(link->setBaudRate(c.requested) != 0, c.accepted);
+        EXPECT_EQ(link->getBaudRate(), c.requested);
         deviceSends(bytesOf("12345"), 5);
-        EXPECT_EQ(timedRead(buffer, sizeof buffer, 5000, tookMs), 5);
-        EXPECT_GE(tookMs, SerialTransport::quietTimeMs(rate));
-        EXPECT_LT(tookMs, SerialTransport::quietTimeMs(rate) + 500)
-            << "ends by quiet, not deadline";
+        const uint32_t quietMs = SerialTransport::quietTimeMs(c.inForce, c.waitMs);
+        EXPECT_EQ(timedRead(buffer, sizeof buffer, c.waitMs, tookMs), 5);
+        EXPECT_GE(tookMs, quietMs);
+        EXPECT_LT(tookMs, quietMs + 500) << "ends by quiet, not deadline";
     }
 }
 
