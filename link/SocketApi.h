@@ -46,6 +46,9 @@ int32_t sendDatagram(SocketHandle socket, const uint8_t* data, uint32_t length,
                      const SocketAddressV4& to);
 int32_t sendStream(SocketHandle socket, const uint8_t* data, uint32_t length);
 int32_t receiveDatagram(SocketHandle socket, uint8_t* buffer, uint32_t capacity);
+// The sender's IPv4 address (network byte order) of the next waiting datagram,
+// which stays queued; false when none is waiting or the receive failed.
+bool peekDatagramSender(SocketHandle socket, uint32_t& addressNetworkOrder);
 int32_t receiveStream(SocketHandle socket, uint8_t* buffer, uint32_t capacity);
 // Waits up to timeoutMs (0: just looks) for the socket to become readable
 // (forWrite false) or writable; 1 ready, 0 not (also when a signal cut the

@@ -69,11 +69,18 @@ int32_t SocketTransport::readWithTimeout(uint8_t* buffer, uint32_t capacity, uin
     // readable (also with a time-out of 0), and otherwise as soon as input
     // arrives, so a reply costs no extra system call and no added latency.
     // A failed poll (-1) counts as input: the read then reports the failure as 0.
+    // Dropped input lets the wait go on until the same deadline.
     for (;;) {
         const int64_t leftMs = remainingMs(deadlineMs, clock.nowMs());
-        if (socketapi::pollSocket(socketHandle, false, static_cast<uint32_t>(leftMs)) != 0) break;
+        if (socketapi::pollSocket(socketHandle, false, static_cast<uint32_t>(leftMs)) != 0) {
+            const int32_t count = receiveArrived(buffer, capacity);
+            if (count != NOT_FROM_PEER) return count;
+        }
         if (leftMs == 0) return LINK_TIMEOUT;
     }
+}
+
+int32_t SocketTransport::receiveArrived(uint8_t* buffer, uint32_t capacity) {
     return static_cast<int32_t>(read(buffer, capacity));
 }
 

@@ -10,7 +10,7 @@ namespace rw {
 // resolution, readiness polls, purging and the wait for a reply. Only ever
 // created as a UdpTransport or TcpTransport.
 class SocketTransport : public Transport {
-public:
+  public:
     ~SocketTransport() override;
 
     // One receive of at most 256 bytes when input is waiting; its count, else 0.
@@ -24,7 +24,8 @@ public:
     // 1 readable now, 0 not, -1 when the poll failed.
     int32_t inputAvailable() override;
     // Waits until the socket is readable or the time-out has passed, then makes
-    // exactly one read: its count (0 when the receive failed), or LINK_TIMEOUT.
+    // one read: its count (0 when the receive failed), or LINK_TIMEOUT. Input
+    // that the link drops as not coming from its peer does not end the wait.
     int32_t readWithTimeout(uint8_t* buffer, uint32_t capacity, uint32_t timeoutMs) override;
     uint32_t read(uint8_t* buffer, uint32_t capacity) override;
     uint32_t write(const uint8_t* data, uint32_t length) override;
@@ -32,10 +33,12 @@ public:
     // network byte order; 0 on success, LINK_FAIL when the name does not resolve.
     virtual int resolve(const char* hostText, uint32_t& address);
 
-protected:
+  protected:
     // Sends and receives never wait longer than this for the socket.
     static constexpr uint32_t SOCKET_TIMEOUT_MS = 5;
     static constexpr uint32_t PURGE_SCRATCH_SIZE = 256;
+    // What receiveArrived reports for input dropped as not coming from the peer.
+    static constexpr int32_t NOT_FROM_PEER = -1;
 
     // Names the link ("<kindText> host:port") and resolves the host; a host
     // that does not resolve leaves errorCode at LINK_FAIL and no socket.
@@ -43,6 +46,10 @@ protected:
     // Fills remoteAddress with the given address and the link's port.
     void setRemoteAddress(uint32_t addressNetworkOrder);
     void closeSocketHandle();
+    // The read that readWithTimeout makes once the socket is readable: the
+    // count (0 when the receive failed), or NOT_FROM_PEER when what arrived was
+    // dropped unread. A stream comes only from its peer: one read().
+    virtual int32_t receiveArrived(uint8_t* buffer, uint32_t capacity);
 
     socketapi::SocketHandle socketHandle = socketapi::INVALID_SOCKET_HANDLE;
     SocketAddressV4 remoteAddress{};

@@ -24,8 +24,22 @@ int UdpTransport::openSocket() {
 }
 
 uint32_t UdpTransport::read(uint8_t* buffer, uint32_t capacity) {
-    const int32_t count = socketapi::receiveDatagram(socketHandle, buffer, capacity);
+    const int32_t count = receiveArrived(buffer, capacity);
     return count < 0 ? 0 : static_cast<uint32_t>(count);
+}
+
+int32_t UdpTransport::receiveArrived(uint8_t* buffer, uint32_t capacity) {
+    // The sender is looked at before the datagram is taken, so a foreign one
+    // never touches the buffer.
+    uint32_t sender = 0;
+    if (!socketapi::peekDatagramSender(socketHandle, sender)) return 0;
+    if (sender != hostAddress) {
+        uint8_t discarded = 0;
+        socketapi::receiveDatagram(socketHandle, &discarded, sizeof discarded);
+        return NOT_FROM_PEER;
+    }
+    const int32_t count = socketapi::receiveDatagram(socketHandle, buffer, capacity);
+    return count < 0 ? 0 : count;
 }
 
 uint32_t UdpTransport::write(const uint8_t* data, uint32_t length) {

@@ -150,6 +150,19 @@ int32_t receiveDatagram(SocketHandle socket, uint8_t* buffer, uint32_t capacity)
                                      reinterpret_cast<sockaddr*>(&sender), &senderSize));
 }
 
+bool peekDatagramSender(SocketHandle socket, uint32_t& addressNetworkOrder) {
+    uint8_t first = 0;
+    sockaddr_in sender{};
+    socklen_t senderSize = sizeof sender;
+    if (::recvfrom(fd(socket), &first, sizeof first, MSG_PEEK | MSG_DONTWAIT,
+                   reinterpret_cast<sockaddr*>(&sender), &senderSize) < 0 ||
+        sender.sin_family != AF_INET) {
+        return false;
+    }
+    addressNetworkOrder = sender.sin_addr.s_addr;
+    return true;
+}
+
 int32_t receiveStream(SocketHandle socket, uint8_t* buffer, uint32_t capacity) {
     return countOrFailure(::recv(fd(socket), buffer, capacity, MSG_DONTWAIT));
 }

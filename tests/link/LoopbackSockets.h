@@ -25,7 +25,7 @@ struct Fd : std::shared_ptr<void> {
         : std::shared_ptr<void>(nullptr, [fd](void*) { fd >= 0 && ::close(fd); }), fd_(fd) {}
     int get() const { return fd_; }
 
-private:
+  private:
     int fd_;
 };
 
@@ -47,13 +47,15 @@ inline sockaddr_in addressOf(const char* host, uint16_t port) {
     return address;
 }
 
-// A socket bound to 127.0.0.2 on a free port (in `port`); listening when backlog >= 0.
-// UDP peers reuse the address so a link can bind the same port on every address.
-inline Fd peerSocket(int type, uint16_t& port, int backlog = -1, bool reuse = true) {
+// A socket bound to `host` (127.0.0.2 by default) on a free port (in `port`);
+// listening when backlog >= 0. UDP peers reuse the address so a link can bind
+// the same port on every address.
+inline Fd peerSocket(int type, uint16_t& port, int backlog = -1, bool reuse = true,
+                     const char* host = PEER_HOST) {
     Fd fd(::socket(AF_INET, type, 0));
     const int on = 1;
     if (reuse) setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address = addressOf(PEER_HOST, 0);
+    sockaddr_in address = addressOf(host, 0);
     socklen_t size = sizeof address;
     if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), size) != 0 ||
         (backlog >= 0 && ::listen(fd.get(), backlog) != 0))

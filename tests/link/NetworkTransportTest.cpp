@@ -44,7 +44,7 @@ Peer connect(int kind) {
     return p;
 }
 
-TEST(UdpTransport, ExchangesDatagramsFromItsOwnPortWithAnySenderAndSharesThePort) {
+TEST(UdpTransport, ExchangesDatagramsWithItsHostFromAnyPortAndDropsOtherSenders) {
     Peer p = connect(LINK_UDP);
     EXPECT_EQ(std::string(p.link->linkName()), "UDP 127.0.0.2:" + std::to_string(p.udpPort));
     EXPECT_EQ(UdpTransport(PEER_HOST, p.udpPort).lastError(), 0)
@@ -57,10 +57,23 @@ TEST(UdpTransport, ExchangesDatagramsFromItsOwnPortWithAnySenderAndSharesThePort
     p.sends(bytesOf("reply"));
     EXPECT_EQ(readReply(*p.link), bytesOf("reply"));
 
-    uint16_t otherPort = 0;
-    Fd stranger = peerSocket(SOCK_DGRAM, otherPort);
-    sendBytes(stranger.get(), bytesOf("other"), p.udpPort);
+    // The device may answer from another port of its host; anyone else is
+    // ignored, and the wait for the reply goes on.
+    uint16_t otherPort = 0, strangerPort = 0;
+    Fd otherPortOfHost = peerSocket(SOCK_DGRAM, otherPort);
+    Fd stranger = peerSocket(SOCK_DGRAM, strangerPort, -1, true, "127.0.0.3");
+    sendBytes(stranger.get(), bytesOf("forged"), p.udpPort);
+    sendBytes(otherPortOfHost.get(), bytesOf("other"), p.udpPort);
     EXPECT_EQ(readReply(*p.link), bytesOf("other"));
+
+    sendBytes(stranger.get(), bytesOf("forged"), p.udpPort);
+    ASSERT_TRUE(within2s([&] { return p.link->inputAvailable() != 0; }));
+    uint8_t buffer[16];
+    EXPECT_EQ(p.link->readByte(), LINK_TIMEOUT);
+    sendBytes(stranger.get(), bytesOf("forged"), p.udpPort);
+    const auto start = now();
+    EXPECT_EQ(p.link->readWithTimeout(buffer, sizeof buffer, 60), LINK_TIMEOUT);
+    EXPECT_GE(elapsedMsSince(start), 59) << "a dropped datagram does not end the wait";
 }
 
 TEST(SocketTransport, PurgeDiscardsOneReceiveOfAtMost256Bytes) {
