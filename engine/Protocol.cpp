@@ -47,24 +47,75 @@ void putAddress24(uint8_t* at, int32_t address) {
     at[2] = static_cast<uint8_t>(address & 0xFF);
 }
 
-// Collects the reply until it holds `wanted` bytes or the deadline passes. A
-// reply often arrives in pieces (a USB serial adapter's latency timer, a UART
-// FIFO, a TCP stream split in two segments), so one read is not enough. Reply
-// deadlines run on the real monotonic clock: the links wait in real time.
+bool isFullReplyCommand(uint8_t byte) {
+    return byte == CMD_PERMISSION || byte == CMD_FLASH_INIT || byte == CMD_FLASH_WRITE ||
+           byte == CMD_FLASH_VERIFY;
+}
+
+bool checksumAt(const uint8_t* frame, int at) {
+    return frame[at] == (frameSum(frame, at) & 0xFF);
+}
+
+// What the bytes at the front of the reply buffer turn out to be.
+enum class Front { NeedMore, Reply, StaleShort, StaleFull };
+
+// A stale reply answers an earlier request to this device: start byte, host
+// address and device address as in a reply, a sequence byte of 0xF8 to 0xFB
+// other than this request's, and a valid checksum, in short (7 bytes) or full
+// (9 bytes) form whatever the request. Anything else is the reply to check,
+// once `wanted` bytes are held. `final`: no more bytes will come, so a front
+// still undecided is decided with what is held.
+Front classifyFront(const uint8_t* rx, int held, const uint8_t* tx, int wanted, bool final) {
+    const Front reply = final || held >= wanted ? Front::Reply : Front::NeedMore;
+    if (held == 0 || rx[0] != FRAME_START || (held > 1 && rx[1] != HOST_ADDRESS_HIGH) ||
+        (held > 2 && ((rx[2] & 0xFC) != HOST_ADDRESS_BASE || rx[2] == tx[4])) ||
+        (held > 3 && rx[3] != tx[1]) || (held > 4 && rx[4] != tx[2])) {
+        return reply;
+    }
+    if (held < SHORT_REPLY_LENGTH) return final ? Front::Reply : Front::NeedMore;
+    // A full reply's command echo can equal a short reply's checksum: such a
+    // frame is full when its ninth byte completes a full checksum.
+    if (isFullReplyCommand(rx[6])) {
+        if (held >= FULL_REPLY_LENGTH && checksumAt(rx, 8)) return Front::StaleFull;
+        if (held < FULL_REPLY_LENGTH && !final) return Front::NeedMore;
+    }
+    return checksumAt(rx, 6) ? Front::StaleShort : reply;
+}
+
+// Collects the reply to the request in job.txFrame until it holds `wanted`
+// bytes or the deadline passes. A reply often arrives in pieces (a USB serial
+// adapter's latency timer, a UART FIFO, a TCP stream split in two segments),
+// so one read is not enough. A reply that answers an earlier request (it came
+// after that request had timed out) is dropped, with the bytes behind it kept,
+// and the wait for the right one goes on: taken as this request's answer, it
+// would put every later request one reply out of step. Reply deadlines run on
+// the real monotonic clock: the links wait in real time.
 int readReply(Transport& link, FlashJob& job, int wanted) {
+    uint8_t* rx = job.rxFrame;
     const int64_t timeoutMs = std::max<int32_t>(job.replyTimeoutMs, 0);
     const int64_t deadlineMs = systemClock().nowMs() + timeoutMs;
     int held = 0;
-    while (held < wanted) {
+    bool moreMayCome = true;
+    for (;;) {
+        const Front front = classifyFront(rx, held, job.txFrame, wanted, !moreMayCome);
+        if (front == Front::Reply) return held;
+        if (front != Front::NeedMore) {
+            const int staleLength =
+                front == Front::StaleFull ? FULL_REPLY_LENGTH : SHORT_REPLY_LENGTH;
+            held -= staleLength;
+            std::memmove(rx, rx + staleLength, static_cast<size_t>(held));
+            std::memset(rx + held, 0, static_cast<size_t>(staleLength));
+            continue;
+        }
         const int64_t leftMs = remainingMs(deadlineMs, systemClock().nowMs());
-        const int32_t n = link.readWithTimeout(job.rxFrame + held,
-                                               static_cast<uint32_t>(FRAME_BUFFER_SIZE - held),
-                                               static_cast<uint32_t>(leftMs));
-        // Nothing before the deadline, or a failed receive: stop with what we hold.
-        if (n <= 0) break;
-        held += std::min(n, FRAME_BUFFER_SIZE - held);
+        const int32_t n =
+            link.readWithTimeout(rx + held, static_cast<uint32_t>(FRAME_BUFFER_SIZE - held),
+                                 static_cast<uint32_t>(leftMs));
+        if (n > 0) held += std::min(n, FRAME_BUFFER_SIZE - held);
+        // Nothing before the deadline, a failed receive, or the last look at
+        // the deadline: decide with what we hold.
+        if (n <= 0 || leftMs == 0) moreMayCome = false;
     }
-    return held;
 }
 
 }  // namespace
@@ -207,6 +258,8 @@ void setModeReplyTimeoutMs(int timeoutMs) {
                            std::memory_order_relaxed);
 }
 
-int modeReplyTimeoutMs() { return modeReplyTimeout.load(std::memory_order_relaxed); }
+int modeReplyTimeoutMs() {
+    return modeReplyTimeout.load(std::memory_order_relaxed);
+}
 
 }  // namespace rw

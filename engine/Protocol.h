@@ -17,6 +17,8 @@ constexpr uint8_t CMD_FLASH_VERIFY = 0xF3;
 uint32_t frameSum(const uint8_t* bytes, int count);
 
 // Reads and validates the reply to the request in job.txFrame, into job.rxFrame.
+// Whole, well-formed replies to this device's earlier requests are skipped and
+// the wait goes on until the same deadline; nothing else: LINK_TIMEOUT.
 // 0, LINK_TIMEOUT, LINK_FAIL, LINK_DEVICE_REFUSED or LINK_BAD_CHECKSUM.
 int checkReply(Transport& link, FlashJob& job);
 

@@ -58,6 +58,12 @@ void FakeLink::setTimeoutClock(FakeClock* clock) {
     timeoutClock_ = clock;
 }
 
+void FakeLink::setRepliesInFlight(int lateFrame) {
+    std::lock_guard lock(mutex_);
+    repliesInFlight_ = true;
+    lateFrame_ = lateFrame;
+}
+
 std::vector<Bytes> FakeLink::writes() const {
     std::lock_guard lock(mutex_);
     return writes_;
@@ -150,6 +156,16 @@ int32_t FakeLink::readWithTimeout(uint8_t* buffer, uint32_t capacity, uint32_t t
         std::lock_guard lock(mutex_);
         readTimeouts_.push_back(timeoutMs);
         count = takePiece(buffer, capacity);
+        if (count == 0 && !inFlight_.empty()) {
+            InFlight& next = inFlight_.front();
+            if (next.late) {
+                next.late = false;  // it arrives during the next wait
+            } else {
+                for (Bytes& piece : next.pieces) pending_.push_back(std::move(piece));
+                inFlight_.pop_front();
+                count = takePiece(buffer, capacity);
+            }
+        }
         clock = timeoutClock_;
     }
     if (count > 0) return static_cast<int32_t>(count);
@@ -186,8 +202,11 @@ uint32_t FakeLink::write(const uint8_t* data, uint32_t length) {
     if (accepted != length) return accepted;
     std::optional<ReplyPieces> reply = nextScripted();
     if (!reply && responder) reply = responder(frame);
-    if (reply) {
-        std::lock_guard lock(mutex_);
+    std::lock_guard lock(mutex_);
+    ++acceptedFrames_;
+    if (reply && repliesInFlight_) {
+        inFlight_.push_back({std::move(*reply), acceptedFrames_ == lateFrame_});
+    } else if (reply) {
         for (Bytes& piece : *reply) pending_.push_back(std::move(piece));
     }
     return accepted;

@@ -45,6 +45,11 @@ class FakeLink : public rw::Transport {
     // When set, a read that finds nothing advances this clock by its time-out,
     // as a real wait would.
     void setTimeoutClock(FakeClock* clock);
+    // Replies travel: each one arrives during a later wait for input (a
+    // readWithTimeout that finds none), one reply per wait, so a purge never
+    // meets a reply still on its way. The reply to accepted frame number
+    // `lateFrame` (from 1) misses its own wait and arrives during the next one.
+    void setRepliesInFlight(int lateFrame = 0);
 
     std::vector<Bytes> writes() const;
     Bytes lastWrite() const;
@@ -75,6 +80,14 @@ class FakeLink : public rw::Transport {
     std::deque<ReplyPieces> script_;
     Responder responder_;
     std::deque<Bytes> pending_;
+    struct InFlight {
+        ReplyPieces pieces;
+        bool late = false;
+    };
+    bool repliesInFlight_ = false;
+    int lateFrame_ = 0;
+    int acceptedFrames_ = 0;
+    std::deque<InFlight> inFlight_;
     std::vector<Bytes> writes_;
     std::vector<uint32_t> readTimeouts_;
     std::vector<uint32_t> baudRates_;

@@ -11,6 +11,13 @@ namespace {
 const Bytes kMode = buildRequest(101, 2, 0x4B, {0x01, 0x26, 0x01});
 const Bytes kInit = buildRequest(101, 2, 0xF2, {0x44, 0x00});
 const Bytes kInitOk = buildReply(kInit);
+// Replies to earlier requests (sequence 1) in both forms.
+const Bytes kEarlierMode = buildRequest(101, 1, 0x4B, {0x01, 0x26, 0x01});
+const Bytes kStaleFull = buildReply(kInit, {.stale = true});
+const Bytes kStaleShort = buildReply(kEarlierMode);
+// Device 242: the checksum of a short stale reply is 0xF2, a full reply's command echo.
+const Bytes kInit242 = buildRequest(242, 2, 0xF2, {0x44, 0x00});
+const Bytes kStaleShort242 = buildReply(buildRequest(242, 1, 0x4B, {0x01, 0x26, 0x01}));
 
 // `bytes` with byte `at` set to `value` and the checksum made to match again.
 Bytes changed(Bytes bytes, size_t at, uint8_t value) {
@@ -38,7 +45,6 @@ TEST_F(ProtocolTest, CheckReplyAppliesTheTestsInOrder) {
         {"silence", kInit, {}, rw::LINK_TIMEOUT},
         {"start byte", kInit, {changed(kInitOk, 0, 0x03)}, rw::LINK_FAIL},
         {"source high", kInit, {changed(kInitOk, 1, 0xFE)}, rw::LINK_FAIL},
-        {"stale sequence", kInit, {buildReply(kInit, {.stale = true})}, rw::LINK_FAIL},
         {"device low", kInit, {changed(kInitOk, 4, 0x66)}, rw::LINK_FAIL},
         {"no acknowledge", kInit, {buildReply(kInit, {.acknowledge = 0x15})}, rw::LINK_FAIL},
         {"mode checksum", kMode, {buildReply(kMode, {.badChecksum = true})}, rw::LINK_BAD_CHECKSUM},
@@ -58,6 +64,38 @@ TEST_F(ProtocolTest, CheckReplyAppliesTheTestsInOrder) {
         {"refused in pieces", kInit, bytewise(buildReply(kInit, {.status = 2})),
          rw::LINK_DEVICE_REFUSED},
         {"pieces cut short", kInit, splitBytes(cut(kInitOk, 0, 6), {3}), rw::LINK_FAIL},
+        // Replies to earlier requests are skipped; the reply behind them is checked.
+        {"stale alone", kInit, {kStaleFull}, rw::LINK_TIMEOUT},
+        {"stale then reply in one read", kInit, {plus(kStaleFull, kInitOk)}, rw::LINK_OK},
+        {"short stale then reply byte by byte", kInit, bytewise(plus(kStaleShort, kInitOk)),
+         rw::LINK_OK},
+        {"full stale before a mode reply", kMode, {kStaleFull, buildReply(kMode)}, rw::LINK_OK},
+        {"two stale then refused",
+         kInit,
+         {plus(kStaleShort, kStaleFull), buildReply(kInit, {.status = 3})},
+         rw::LINK_DEVICE_REFUSED},
+        {"stale then reply without checksum",  // the stale checksum is the one it lacks
+         kInit,
+         {buildReply(kInit, {.status = 1, .stale = true}), cut(kInitOk, 0, 8)},
+         rw::LINK_BAD_CHECKSUM},
+        {"full stale with bad checksum",
+         kInit,
+         {buildReply(kInit, {.badChecksum = true, .stale = true}), kInitOk},
+         rw::LINK_FAIL},
+        {"short stale with bad checksum",
+         kInit,
+         {buildReply(kEarlierMode, {.badChecksum = true}), kInitOk},
+         rw::LINK_FAIL},
+        {"stale of another device", kInit, {changed(kStaleFull, 4, 0x66), kInitOk}, rw::LINK_FAIL},
+        {"stale to another host", kInit, {changed(kStaleFull, 1, 0xFE), kInitOk}, rw::LINK_FAIL},
+        {"sequence byte out of range", kInit, {changed(kInitOk, 2, 0xF7), kInitOk}, rw::LINK_FAIL},
+        {"short stale ending like a command",
+         kInit242,
+         {plus(kStaleShort242, buildReply(kInit242))},
+         rw::LINK_OK},
+        {"full stale byte by byte whose start passes as short", kInit242,
+         bytewise(plus(buildReply(kInit242, {.stale = true}), buildReply(kInit242))), rw::LINK_OK},
+        {"short stale ending like a command alone", kInit242, {kStaleShort242}, rw::LINK_TIMEOUT},
     };
     for (const Case& c : cases) {
         FakeLink device;
@@ -101,7 +139,7 @@ TEST_F(ProtocolTest, ModeRequestWaitsThreeSecondsForEveryReplyAndAFailedReceiveE
     EXPECT_EQ(failing.reads, 1);
 }
 
-TEST_F(ProtocolTest, OneDeadlineCoversAllPiecesOfAReply) {
+TEST_F(ProtocolTest, OneDeadlineCoversAllPiecesOfAReplyAndEndlessStaleReplies) {
     // One byte every 20 ms against a 50 ms reply time-out: the reply cannot be
     // complete in time, however many reads it takes.
     size_t next = 0;
@@ -115,6 +153,14 @@ TEST_F(ProtocolTest, OneDeadlineCoversAllPiecesOfAReply) {
     job.replyTimeoutMs = 50;
     EXPECT_NE(rw::checkReply(slow, job), rw::LINK_OK);
     EXPECT_LT(next, kInitOk.size());
+
+    // A link that has a stale reply ready at every read, even past the deadline.
+    FunctionLink flooding([](uint8_t* buffer, uint32_t, uint32_t) {
+        std::copy(kStaleFull.begin(), kStaleFull.end(), buffer);
+        return static_cast<int32_t>(kStaleFull.size());
+    });
+    job.replyTimeoutMs = 20;
+    EXPECT_EQ(rw::checkReply(flooding, job), rw::LINK_TIMEOUT);
 }
 
 TEST_F(ProtocolTest, TriesPerCommandRepeatTheSameFrameAfterOnePurge) {
@@ -148,13 +194,20 @@ TEST_F(ProtocolTest, LastTryDecidesBetweenRefusedAndFailed) {
     }
 }
 
-TEST_F(ProtocolTest, StaleReplyIsAFailedTryAndTheSameFrameIsSentAgain) {
-    link.queueReply(buildReply(buildRequest(101, 0, 0x4B, {0x01, 0x26, 0x01}), {.stale = true}));
+TEST_F(ProtocolTest, LateReplyLeavesLaterRequestsInStep) {
+    // Replies arrive while the host waits. The reply to the second frame comes
+    // after its time-out, during the retry's wait; the retry's own reply then
+    // lands behind the next request and must not cost that request a try.
+    giveImage(6 * 128);
     link.setResponder(acceptingResponder());
-    EXPECT_EQ(rw::setProgrammingMode(link, job, true), rw::LINK_OK);
-    ASSERT_EQ(link.writeCount(), 2);
-    EXPECT_EQ(link.writes()[0], link.writes()[1]);
-    EXPECT_EQ(link.purgeCount(), 1);
+    link.setRepliesInFlight(2);
+    std::vector<int> writesPerBlock;
+    for (int block = 0; block < 6; ++block) {
+        const int before = link.writeCount();
+        ASSERT_EQ(rw::writeBlock(link, job), rw::LINK_OK) << block;
+        writesPerBlock.push_back(link.writeCount() - before);
+    }
+    EXPECT_EQ(writesPerBlock, (std::vector<int>{1, 2, 1, 1, 1, 1}));
 }
 
 TEST_F(ProtocolTest, InputWaitingBeforeTheRequestIsPurged) {
