@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+namespace rw {
+
 // The two process-wide address lists of a batch run. Only the window thread
 // touches them.
 using AddressList = std::vector<uint16_t>;
@@ -19,3 +21,5 @@ AddressList parseAddressList(const std::string& text);
 // Go in the device list: empties PendingQueue and then FailedList (also when
 // text holds no address), then queues the addresses of text in order.
 void queueAddressList(const std::string& text);
+
+}  // namespace rw

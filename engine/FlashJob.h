@@ -14,14 +14,16 @@ class JobNotifier;
 
 // The one job record shared by the window, the programming thread and the
 // animation thread. Value-initialise it (`new FlashJob{}`): every field starts at
-// zero. Only `running` and `failed` are written by more than one thread; the
-// status text changes hands only inside a synchronous status call.
+// zero. `running` and `failed` are written by more than one thread, and the
+// window paints `imageLength` and `bytesWritten` while the worker changes them,
+// so those four are atomic; the status text changes hands only inside a
+// synchronous status call.
 struct FlashJob {
     int32_t deviceAddress = 0;  // 0..65535; only the low 16 bits go on the wire
     int32_t port = 0;           // COM port number 1..8, or the IP port
     int32_t baudRate = 0;       // serial speed in bit/s
-    int32_t imageLength = 0;    // bytes in the flat image
-    int32_t bytesWritten = 0;   // image bytes already written to the device
+    std::atomic<int32_t> imageLength{0};   // bytes in the flat image
+    std::atomic<int32_t> bytesWritten{0};  // image bytes already written to the device
     int32_t linkKind = 0;       // LINK_SERIAL, LINK_TCP, LINK_UDP (other values: serial)
     std::atomic<uint8_t> running{0};
     std::atomic<uint8_t> failed{0};

@@ -187,9 +187,11 @@ bool DeviceRun::writeOnePass() {
     bool written = writeBlock(*link_, job_) == 0;
     if (written) {
         if (job_.failed || loopSoundPending_) playScheme("loop.wav", SOUND_LOOPING);
-        setStatus("SENT  %d / %d  BYTES...", job_.bytesWritten, job_.imageLength);
+        setStatus("SENT  %d / %d  BYTES...", job_.bytesWritten.load(), job_.imageLength.load());
         silentUntilSeconds_ = clock_.nowSeconds();
-        job_.failed = 0;
+        // A block that succeeds at the moment of an Abort must not clear the
+        // failure the Abort has just shown.
+        if (job_.running) job_.failed = 0;
         loopSoundPending_ = false;
     } else if (silentUntilSeconds_ < clock_.nowSeconds()) {
         playScheme("error.wav", SOUND_ONCE);

@@ -51,15 +51,16 @@ void AnimationThread::setBackground(QColor background) {
 }
 
 void AnimationThread::start(const rw::FlashJob& job, FrameSink sink, QColor background,
-                            rw::Clock* clock) {
+                            rw::Clock* clock, std::function<void()> ended) {
     join();
     initArtwork();
     setBackground(background);
     done_.store(false, std::memory_order_release);
     rw::Clock* sleeper = clock != nullptr ? clock : &rw::engineClock();
-    thread_ = std::thread([this, &job, sink = std::move(sink), sleeper] {
+    thread_ = std::thread([this, &job, sink = std::move(sink), sleeper, ended = std::move(ended)] {
         run(job, sink, *sleeper);
         done_.store(true, std::memory_order_release);
+        if (ended) ended();
     });
 }
 

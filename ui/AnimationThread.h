@@ -35,10 +35,11 @@ class AnimationThread {
 
     // Starts the animation for job, composing on background (the button-face
     // colour, read on the window thread) and sleeping through clock (null: the
-    // engine clock). A previous animation is joined first, so there is never
-    // more than one. job must outlive the thread: join() before freeing it.
+    // engine clock). `ended` runs on the animation thread as its last act. A
+    // previous animation is joined first, so there is never more than one. job
+    // must outlive the thread: join() before freeing it.
     void start(const rw::FlashJob& job, FrameSink sink, QColor background,
-               rw::Clock* clock = nullptr);
+               rw::Clock* clock = nullptr, std::function<void()> ended = {});
     // A new background colour (any thread); it shows from the next cycle on.
     void setBackground(QColor background);
     // The thread was started and has not ended yet.

@@ -1,5 +1,6 @@
 #include "ui/Artwork.h"
 
+#include <QFile>
 #include <QtGlobal>
 #include <mutex>
 
@@ -17,6 +18,8 @@ QString bitmapPath(int id) {
     return QStringLiteral(":/bitmaps/%1.png").arg(id);
 }
 
-QString iconPath(int id) {
-    return QStringLiteral(":/icons/%1.png").arg(id);
+QString resourceString(int id) {
+    QFile file(QStringLiteral(":/strings/%1").arg(id));
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    return QString::fromUtf8(file.readAll());
 }

@@ -9,5 +9,5 @@ void initArtwork();
 
 // ":/bitmaps/<id>.png" for a bitmap resource number (136, 138..147).
 QString bitmapPath(int id);
-// ":/icons/<id>.png" for an icon resource number (130).
-QString iconPath(int id);
+// String resource `id` (101, 103); empty when the program has none.
+QString resourceString(int id);

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "ui/AddressLists.h"
+#include "control/AddressLists.h"
 #include "ui/UserPrompts.h"
 #include "ui_148.h"
 
@@ -71,7 +71,7 @@ void DeviceListDialog::exchange(bool toMembers) {
 
 void DeviceListDialog::initDialog() {
     exchange(false);
-    AddressList& failed = failedList();
+    rw::AddressList& failed = rw::failedList();
     if (failed.size() > 1) {
         setWindowTitle(QString::asprintf("Retry %d Failed Devices...", int(failed.size())));
         for (uint16_t address : failed) addressText += retryLine(address);
@@ -91,7 +91,7 @@ int DeviceListDialog::runModal() {
 bool DeviceListDialog::runAndQueue(QWidget* parent) {
     DeviceListDialog dialog(parent);
     if (dialog.runModal() != QDialog::Accepted) return false;
-    queueAddressList(dialog.addressText.toStdString());
+    rw::queueAddressList(dialog.addressText.toStdString());
     return true;
 }
 

@@ -28,5 +28,6 @@ void DialogNotifier::postFlashDone(int failed) {
 
 void DialogNotifier::postQuit(int exitCode) {
     QMetaObject::invokeMethod(
-        &context_, [this, exitCode] { dialog_.quitWith(exitCode); }, Qt::QueuedConnection);
+        &context_, [this, exitCode] { dialog_.controller().quitRequested(exitCode); },
+        Qt::QueuedConnection);
 }

@@ -12,19 +12,13 @@
 
 #include "engine/Sounds.h"
 #include "ui/AppSettings.h"
+#include "ui/Artwork.h"
 #include "ui/ProgrammerDialog.h"
 #include "ui/QtSoundPlayer.h"
-#include "ui/SignalAbort.h"
 #include "ui/SoundEffectOutput.h"
 
 namespace {
 const char* const kVersion = ROMWRIGHT_VERSION;
-
-QString resourceText(int id) {
-    QFile file(QStringLiteral(":/strings/%1").arg(id));
-    if (!file.open(QIODevice::ReadOnly)) return {};
-    return QString::fromUtf8(file.readAll());
-}
 
 // POSIX sockets need no start-up; the check stays for platforms whose socket
 // layer must be started first.
@@ -95,7 +89,7 @@ int runProgrammerApp(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QFileInfo(QString::fromLocal8Bit(argv[0])).completeBaseName());
     if (!startSocketLayer()) {
-        QMessageBox::warning(nullptr, QApplication::applicationName(), resourceText(103),
+        QMessageBox::warning(nullptr, QApplication::applicationName(), resourceString(103),
                              QMessageBox::Ok);
         return 0;
     }
@@ -114,20 +108,14 @@ int runProgrammerApp(int argc, char** argv) {
 
     SoundEffectOutput soundOutput;
     QtSoundPlayer soundPlayer(soundOutput);
-    if (!rw::soundScheme().empty()) soundPlayer.probeDevice();
     DialogOptions options;
     options.arguments = arguments;
     options.windowless = windowless;
     options.commandLineOutput = plan.commandLine;
+    options.handleSignals = plan.commandLine;
     options.services.sound = &soundPlayer;
 
     auto dialog = std::make_unique<ProgrammerDialog>(options);
-    std::unique_ptr<SignalAbort> signalAbort;
-    if (plan.commandLine) {
-        signalAbort = std::make_unique<SignalAbort>([&dialog](int) {
-            if (dialog) dialog->commandLineAbort();
-        });
-    }
     dialog->exec();
     const int exitCode = dialog->quitRequested() ? dialog->exitCode() : 0;
     dialog.reset();

@@ -1,27 +1,26 @@
 #include "ui/ProgrammerDialog.h"
 
-#include <unistd.h>
-
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QContextMenuEvent>
-#include <QFile>
 #include <QFileInfo>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
-#include <QSettings>
+#include <QPlainTextEdit>
 
 #include "engine/Clock.h"
 #include "engine/Sounds.h"
 #include "ui/AboutDialog.h"
-#include "ui/AppSettings.h"
-#include "ui/CliReporter.h"
+#include "ui/Artwork.h"
 #include "ui/CommandLine.h"
+#include "ui/CommandLineSession.h"
 #include "ui/DialogFont.h"
 #include "ui/DialogNotifier.h"
+#include "ui/MainSettings.h"
+#include "ui/ModelList.h"
 #include "ui/ProgressBarButton.h"
-#include "ui/QtSoundPlayer.h"
 #include "ui/SiblingNotice.h"
 #include "ui/SoundIconLabel.h"
 #include "ui/UserPrompts.h"
@@ -30,32 +29,25 @@
 namespace {
 constexpr int kAboutCommand = 16;
 constexpr int kHostRoom = 24;  // characters of the host field
-constexpr int kDeferPollMs = 20;
-constexpr int kStallPollMs = 250;
-
-// A resource string by its number, empty when the program has none.
-QString resourceString(int id) {
-    QFile file(QStringLiteral(":/strings/%1").arg(id));
-    if (!file.open(QIODevice::ReadOnly)) return {};
-    return QString::fromUtf8(file.readAll());
-}
+// The link buttons' speeds and link kinds, in template order.
+constexpr struct {
+    int baud;
+    int driver;
+} kLinks[] = {{1200, rw::LINK_SERIAL},  {9600, rw::LINK_SERIAL}, {19200, rw::LINK_SERIAL},
+              {38400, rw::LINK_SERIAL}, {0, rw::LINK_UDP},       {0, rw::LINK_TCP}};
 
 // The decimal integer of an edit control: blanks around an optionally signed
 // run of digits, nothing else, within the int range.
 std::optional<int> parseEditInteger(const QString& text) {
-    const QString trimmed = text.trimmed();
     bool ok = false;
-    const int value = trimmed.toInt(&ok, 10);
+    const int value = text.trimmed().toInt(&ok, 10);
     if (!ok) return std::nullopt;
     return value;
 }
 
-void setTextIfChanged(QLineEdit* edit, const QString& text) {
-    if (edit->text() != text) edit->setText(text);
-}
-
-void setTextIfChanged(QLabel* label, const QString& text) {
-    if (label->text() != text) label->setText(text);
+template <class Control>
+void setTextIfChanged(Control* control, const QString& text) {
+    if (control->text() != text) control->setText(text);
 }
 }  // namespace
 
@@ -63,11 +55,35 @@ ProgrammerDialog::ProgrammerDialog(DialogOptions options, QWidget* parent)
     : QDialog(parent),
       options_(std::move(options)),
       ui_(std::make_unique<Ui::Dialog102>()),
+      controller_(*this, options_.clock != nullptr ? *options_.clock : rw::engineClock(), models_),
       notifier_(std::make_unique<DialogNotifier>(*this)) {
     ui_->setupUi(this);
     setFont(dialogFont());
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    nameControls();
+    if (options_.siblingServer.isEmpty()) options_.siblingServer = siblingServerName();
+    controller_.setQueuePauseMs(options_.queuePauseMs);
+    construct();
+    if (options_.commandLineOutput) {
+        session_ = std::make_unique<CommandLineSession>(controller_, clock(),
+                                                        settings_.stallSeconds, options_.windowless,
+                                                        [this](int code) { quitWith(code); });
+        controller_.setObserver(session_.get());
+        if (options_.handleSignals) session_->listenForSignals();
+    }
+    connectControls();
+    initDialog();
+}
+
+ProgrammerDialog::~ProgrammerDialog() {
+    stopJob();
+    controller_.setObserver(nullptr);
+    session_.reset();
+    notifySibling(options_.siblingServer);
+}
+
+void ProgrammerDialog::nameControls() {
     hostPortEdit = ui_->id1026;
     historyEdit = ui_->id1021;
     soundIcon = ui_->id1020;
@@ -77,37 +93,25 @@ ProgrammerDialog::ProgrammerDialog(DialogOptions options, QWidget* parent)
     abortButton = ui_->id2;
     progressBar = ui_->id1008;
     modelList = ui_->id1017;
-    if (options_.siblingServer.isEmpty()) options_.siblingServer = siblingServerName();
-    if (options_.commandLineOutput) {
-        reporter_ = std::make_unique<CliReporter>(stdout, stderr, ::isatty(2) != 0);
-    }
-    construct();
-    connectControls();
-    initDialog();
-}
-
-ProgrammerDialog::~ProgrammerDialog() {
-    stopJob();
-    if (reporter_) reporter_->finish();
-    notifySibling(options_.siblingServer);
+    addressEdit = ui_->id1001;
+    fileEdit = ui_->id1000;
+    statusLabel = ui_->id1007;
+    crcLabel = ui_->id1012;
+    elapsedLabel = ui_->id1016;
+    deviceListButton = ui_->id1022;
+    linkButtons = {ui_->id1023, ui_->id1013, ui_->id1014, ui_->id1015, ui_->id1018, ui_->id1019};
 }
 
 void ProgrammerDialog::construct() {
-    auto settings = openSettings();
-    settings->beginGroup(QStringLiteral("Info"));
-    driverValue = settings->value(QStringLiteral("Driver"), 1).toInt();
-    // The dialog only ever stores 1..3; anything else counts as serial.
-    if (driverValue < rw::LINK_SERIAL || driverValue > rw::LINK_UDP) driverValue = rw::LINK_SERIAL;
-    baudValue = settings->value(QStringLiteral("BaudRate"), 9600).toInt();
-    addressValue = settings->value(QStringLiteral("Address"), 101).toInt();
+    models_ = rw::buildModelTable();
+    settings_ = MainSettings::read(static_cast<int>(models_.size()));
+    driverValue = settings_.driver;
+    baudValue = settings_.baudRate;
+    addressValue = settings_.address;
     statusLine = QStringLiteral("Load Binary Flash Archive...");
-    imageFile = settings->value(QStringLiteral("File"), QStringLiteral("4255.hex")).toString();
-    hostPort =
-        settings->value(QStringLiteral("IP"), QStringLiteral("192.168.0.100:3001")).toString();
+    imageFile = settings_.file;
+    hostPort = settings_.ip;
     crcLine = QStringLiteral("CRC-8");
-    elapsedLine.clear();
-    historyText.clear();
-    stallSeconds_ = settings->value(QStringLiteral("StallSeconds"), 60).toInt();
 
     QIcon appIcon(QStringLiteral(":/icons/130.png"));
     appIcon.addFile(QStringLiteral(":/icons/130-32.png"));
@@ -116,29 +120,18 @@ void ProgrammerDialog::construct() {
     job_ = std::make_unique<rw::FlashJob>();
     const std::string logPath = rw::dataFolder() + "Romwright.log";
     job_->logFile = std::fopen(logPath.c_str(), "w");
-    models_ = rw::buildModelTable();
+    controller_.setJob(job_.get());
 }
 
 void ProgrammerDialog::connectControls() {
-    const struct {
-        QRadioButton* button;
-        int baud;
-        int driver;
-    } links[] = {
-        {ui_->id1023, 1200, rw::LINK_SERIAL},  {ui_->id1013, 9600, rw::LINK_SERIAL},
-        {ui_->id1014, 19200, rw::LINK_SERIAL}, {ui_->id1015, 38400, rw::LINK_SERIAL},
-        {ui_->id1018, 0, rw::LINK_UDP},        {ui_->id1019, 0, rw::LINK_TCP},
-    };
-    for (const auto& link : links) {
-        const int baud = link.baud;
-        const int driver = link.driver;
-        connect(link.button, &QRadioButton::clicked, this,
-                [this, baud, driver] { selectLink(baud, driver); });
+    for (size_t i = 0; i < linkButtons.size(); ++i) {
+        connect(linkButtons[i], &QRadioButton::clicked, this,
+                [this, i] { selectLink(kLinks[i].baud, kLinks[i].driver); });
     }
     connect(browseButton, &QPushButton::clicked, this, &ProgrammerDialog::browse);
     connect(goButton, &QPushButton::clicked, this, &ProgrammerDialog::onOk);
     connect(abortButton, &QPushButton::clicked, this, &ProgrammerDialog::onCancel);
-    connect(ui_->id1022, &QPushButton::clicked, this, &ProgrammerDialog::runDeviceList);
+    connect(deviceListButton, &QPushButton::clicked, this, &ProgrammerDialog::runDeviceList);
     connect(soundIcon, &SoundIconLabel::clicked, this, &ProgrammerDialog::showSoundMenu);
     // Typing stops at the host field's room; a stored longer text stays whole
     // (it is refused when read, never cut).
@@ -149,17 +142,8 @@ void ProgrammerDialog::connectControls() {
             lastHostText_ = text;
         }
     });
-
     queueTimer_.setSingleShot(true);
-    connect(&queueTimer_, &QTimer::timeout, this, &ProgrammerDialog::onOk);
-    deferTimer_.setInterval(kDeferPollMs);
-    connect(&deferTimer_, &QTimer::timeout, this, [this] {
-        if (previousJobWindingDown()) return;
-        deferTimer_.stop();
-        onOk();
-    });
-    stallTimer_.setInterval(kStallPollMs);
-    connect(&stallTimer_, &QTimer::timeout, this, &ProgrammerDialog::checkStall);
+    connect(&queueTimer_, &QTimer::timeout, this, [this] { controller_.queuePauseElapsed(); });
     progressBar->setStateSource([this]() -> std::optional<ProgressState> {
         if (!job_) return std::nullopt;
         return ProgressState{job_->imageLength, job_->bytesWritten, job_->failed.load() != 0};
@@ -168,78 +152,54 @@ void ProgrammerDialog::connectControls() {
 
 void ProgrammerDialog::initDialog() {
     exchange(false);
-    auto settings = openSettings();
-    designatedRow_ = settings->value(QStringLiteral("Info/Device"), 0).toInt();
-    if (designatedRow_ < 0 || designatedRow_ >= static_cast<int>(models_.size()))
-        designatedRow_ = 0;
-
+    const int designated = settings_.device;
     soundOnBitmap = QPixmap(QStringLiteral(":/bitmaps/146.png"));
     soundOffBitmap = QPixmap(QStringLiteral(":/bitmaps/147.png"));
     soundIcon->setPixmap(soundOnBitmap);
-
-    // The list keeps its entries sorted; item data, not position, names the row.
-    for (int row = 0; row < static_cast<int>(models_.size()); ++row) {
-        const QString name = QString::fromStdString(models_[row]->name);
-        int at = 0;
-        while (at < modelList->count() &&
-               QString::compare(modelList->itemText(at), name, Qt::CaseInsensitive) <= 0) {
-            ++at;
-        }
-        modelList->insertItem(at, name, row);
-    }
+    modellist::fill(*modelList, models_);
 
     QString refusal;
-    if (!options_.arguments.isEmpty()) refusal = applyCommandLine(designatedRow_);
+    if (!options_.arguments.isEmpty()) {
+        const CommandLine line = CommandLine::parse(options_.arguments);
+        if (line.model) models_[designated]->name = line.model->toLocal8Bit().toStdString();
+        if (line.address) addressValue = *line.address;
+        if (line.baudRate) baudValue = *line.baudRate;
+        if (line.file) imageFile = *line.file;
+        refusal = line.refusal;
+        job_->autoExit = 1;
+        exchange(false);
+    }
     checkLinkButton();
-    const int port = settings->value(QStringLiteral("Info/Port"), 0).toInt();
+    const int port = settings_.port;
     portList->setCurrentIndex(port >= 0 && port < portList->count() ? port : -1);
     showLinkControls();
-
-    const QString prefix = QString::fromLocal8Bit(models_[designatedRow_]->name.c_str());
-    int selected = -1;
-    for (int i = 0; i < modelList->count() && selected < 0; ++i) {
-        if (modelList->itemText(i).startsWith(prefix, Qt::CaseInsensitive)) selected = i;
-    }
-    modelList->setCurrentIndex(selected);
+    // With a command line the model token (now the designated row's name) chooses.
+    modellist::selectByPrefix(*modelList,
+                              QString::fromLocal8Bit(models_[designated]->name.c_str()));
 
     abortButton->setEnabled(false);
     if (job_->autoExit) {
         if (refusal.isEmpty()) {
             onOk();
         } else {
-            refuseStart(refusal);
+            controller_.refuseStart(refusal.toStdString());
         }
     }
     postSoundChanged();
 }
 
-QString ProgrammerDialog::applyCommandLine(int designatedRow) {
-    const CommandLine line = CommandLine::parse(options_.arguments);
-    if (line.model) models_[designatedRow]->name = line.model->toLocal8Bit().toStdString();
-    if (line.address) addressValue = *line.address;
-    if (line.baudRate) baudValue = *line.baudRate;
-    if (line.file) imageFile = *line.file;
-    job_->autoExit = 1;
-    exchange(false);
-    return line.refusal;
-}
-
 void ProgrammerDialog::checkLinkButton() {
-    QRadioButton* button = nullptr;
+    int checked = -1;
     if (driverValue == rw::LINK_TCP) {
-        button = ui_->id1019;
+        checked = 5;
     } else if (driverValue == rw::LINK_UDP) {
-        button = ui_->id1018;
-    } else if (baudValue == 1200) {
-        button = ui_->id1023;
-    } else if (baudValue == 9600) {
-        button = ui_->id1013;
-    } else if (baudValue == 19200) {
-        button = ui_->id1014;
-    } else if (baudValue == 38400) {
-        button = ui_->id1015;
+        checked = 4;
+    } else {
+        for (int i = 0; i < 4; ++i) {
+            if (kLinks[i].baud == baudValue) checked = i;
+        }
     }
-    if (button != nullptr) button->setChecked(true);
+    if (checked >= 0) linkButtons[static_cast<size_t>(checked)]->setChecked(true);
 }
 
 void ProgrammerDialog::showLinkControls() {
@@ -256,11 +216,11 @@ void ProgrammerDialog::selectLink(int baud, int driver) {
 
 bool ProgrammerDialog::exchange(bool toMembers) {
     if (!toMembers) {
-        setTextIfChanged(ui_->id1001, QString::number(addressValue));
-        setTextIfChanged(ui_->id1007, statusLine);
-        setTextIfChanged(ui_->id1000, imageFile);
-        setTextIfChanged(ui_->id1012, crcLine);
-        setTextIfChanged(ui_->id1016, elapsedLine);
+        setTextIfChanged(addressEdit, QString::number(addressValue));
+        setTextIfChanged(statusLabel, statusLine);
+        setTextIfChanged(fileEdit, imageFile);
+        setTextIfChanged(crcLabel, crcLine);
+        setTextIfChanged(elapsedLabel, elapsedLine);
         QString shown = historyText;
         shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
         if (historyEdit->toPlainText() != shown) historyEdit->setPlainText(shown);
@@ -269,7 +229,7 @@ bool ProgrammerDialog::exchange(bool toMembers) {
         refreshStatusColour();
         return true;
     }
-    const std::optional<int> address = parseEditInteger(ui_->id1001->text());
+    const std::optional<int> address = parseEditInteger(addressEdit->text());
     if (!address) {
         reportValidation(QStringLiteral("Please enter an integer."));
         return false;
@@ -279,10 +239,10 @@ bool ProgrammerDialog::exchange(bool toMembers) {
         return false;
     }
     addressValue = *address;
-    statusLine = ui_->id1007->text();
-    imageFile = ui_->id1000->text();
-    crcLine = ui_->id1012->text();
-    elapsedLine = ui_->id1016->text();
+    statusLine = statusLabel->text();
+    imageFile = fileEdit->text();
+    crcLine = crcLabel->text();
+    elapsedLine = elapsedLabel->text();
     historyText = historyEdit->toPlainText();
     historyText.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
     hostPort = hostPortEdit->text();
@@ -294,9 +254,8 @@ bool ProgrammerDialog::exchange(bool toMembers) {
 }
 
 void ProgrammerDialog::reportValidation(const QString& text) {
-    if (options_.windowless) {
-        CliReporter fallback(stdout, stderr, false);
-        (reporter_ ? *reporter_ : fallback).refusal(text.toLocal8Bit());
+    if (session_ && options_.windowless) {
+        session_->refusal(text.toStdString());
         return;
     }
     userPrompts().message(this, text);
@@ -318,6 +277,20 @@ void ProgrammerDialog::browse() {
     statusLine = QStringLiteral("Ready...");
     imageFile = QFileInfo(chosen).absoluteFilePath();
     exchange(false);
+}
+
+void ProgrammerDialog::refreshStatusColour() {
+    const bool failed = job_ && job_->failed.load() != 0;
+    if (statusLabel->autoFillBackground() == failed) return;
+    if (failed) {
+        QPalette palette = statusLabel->palette();
+        palette.setColor(QPalette::Window, QColor(255, 0, 0));
+        palette.setColor(QPalette::WindowText, QColor(255, 255, 255));
+        statusLabel->setPalette(palette);
+    } else {
+        statusLabel->setPalette(QPalette());
+    }
+    statusLabel->setAutoFillBackground(failed);
 }
 
 void ProgrammerDialog::systemCommand(int id) {
@@ -352,45 +325,30 @@ void ProgrammerDialog::closeCommand() {
     // A failed validation has shown its message; the settings are written from
     // the members as the exchange left them.
     exchange(true);
-    writeSettings();
+    const int row = selectedRow();
+    settings_.ip = hostPort;
+    settings_.file = imageFile;
+    if (row >= 0) settings_.device = row;
+    settings_.port = portList->currentIndex();
+    settings_.driver = driverValue;
+    settings_.address = addressValue;
+    settings_.baudRate = baudValue;
+    settings_.write(QString::fromStdString(rw::soundScheme()));
     done(QDialog::Rejected);
 }
 
 int ProgrammerDialog::selectedRow() const {
-    const int index = modelList->currentIndex();
-    if (index < 0) return -1;
-    bool ok = false;
-    const int row = modelList->itemData(index).toInt(&ok);
-    if (!ok || row < 0 || row >= static_cast<int>(models_.size())) return -1;
-    return row;
-}
-
-void ProgrammerDialog::writeSettings() {
-    auto settings = openSettings();
-    settings->beginGroup(QStringLiteral("Info"));
-    const int row = selectedRow();
-    settings->setValue(QStringLiteral("IP"), hostPort);
-    settings->setValue(QStringLiteral("File"), imageFile);
-    settings->setValue(QStringLiteral("Sounds"), QString::fromStdString(rw::soundScheme()));
-    settings->setValue(QStringLiteral("Device"), row >= 0 ? row : designatedRow_);
-    settings->setValue(QStringLiteral("Port"), portList->currentIndex());
-    settings->setValue(QStringLiteral("Driver"), driverValue);
-    settings->setValue(QStringLiteral("Address"), addressValue);
-    settings->setValue(QStringLiteral("BaudRate"), baudValue);
-    settings->endGroup();
-    settings->sync();
+    return modellist::selectedRow(*modelList, models_);
 }
 
 void ProgrammerDialog::stopJob() {
     if (!job_) return;
-    deferTimer_.stop();
-    queueTimer_.stop();
-    stallTimer_.stop();
-    job_->running = 0;
+    controller_.close();
     rw::waitForThreadEnd(&job_->workerThread, notifier_->mailbox());
     animation_.join();
     if (job_->logFile != nullptr) std::fclose(job_->logFile);
     job_->logFile = nullptr;
+    controller_.setJob(nullptr);
     job_.reset();
     refreshStatusColour();
 }
@@ -405,24 +363,6 @@ void ProgrammerDialog::paintEvent(QPaintEvent* event) {
 void ProgrammerDialog::showAnimationFrame(const QImage& frame) {
     animationFrame_ = frame;
     update(QRect(QPoint(kAnimationX, kAnimationY), frame.size()));
-}
-
-void ProgrammerDialog::soundChanged() {
-    const bool soundsOn = !rw::soundScheme().empty();
-    if (auto* player = dynamic_cast<QtSoundPlayer*>(options_.services.sound); player && soundsOn) {
-        player->probeDevice();
-    }
-    soundIcon->setPixmap(soundsOn ? soundOnBitmap : soundOffBitmap);
-    soundIcon->update();
-}
-
-void ProgrammerDialog::postSoundChanged() {
-    QMetaObject::invokeMethod(this, "soundChanged", Qt::QueuedConnection);
-}
-
-void ProgrammerDialog::postFlashDone(int failed) {
-    QMetaObject::invokeMethod(
-        this, [this, failed] { onFlashDone(failed); }, Qt::QueuedConnection);
 }
 
 rw::Clock& ProgrammerDialog::clock() const {

@@ -5,19 +5,24 @@
 #include <QString>
 #include <QStringList>
 #include <QTimer>
+#include <array>
 #include <cstdint>
 #include <memory>
 
+#include "control/JobController.h"
 #include "engine/DeviceModel.h"
 #include "engine/FlashJob.h"
 #include "engine/ProgramDevice.h"
 #include "ui/AnimationThread.h"
+#include "ui/MainSettings.h"
 
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
-class CliReporter;
+class QRadioButton;
+class CommandLineSession;
 class DialogNotifier;
 class ProgressBarButton;
 class SoundIconLabel;
@@ -35,6 +40,7 @@ struct DialogOptions {
     QStringList arguments;           // the command line after the program's name
     bool windowless = false;         // no visible window: refusals print and quit, never ask
     bool commandLineOutput = false;  // print logged statuses (and progress) as the job runs
+    bool handleSignals = false;      // with commandLineOutput: SIGINT/SIGTERM abort the job
     rw::WorkerServices services;     // the programming thread's sound player and links
     rw::Clock* clock = nullptr;      // elapsed time and stall limit; null = the engine clock
     int queuePauseMs = 1000;         // pause before the next queued address
@@ -43,10 +49,12 @@ struct DialogOptions {
 
 // The program's main window: picks the model, address, link and HEX file, starts
 // and aborts jobs, and shows their progress. It owns the one job record, the
-// model table and the log file. Settings are written only by the close command.
-class ProgrammerDialog : public QDialog {
+// model table and the log file; the job's life is the JobController's, which this
+// window shows (it is the controller's JobView). Settings are written only by
+// the close command.
+class ProgrammerDialog : public QDialog, private rw::JobView {
     Q_OBJECT
-public:
+  public:
     // Where the busy animation's frames appear in the dialog, in pixels.
     static constexpr int kAnimationX = 10;
     static constexpr int kAnimationY = 465;
@@ -59,8 +67,10 @@ public:
     // reports the first failure in a message box. False on a failed validation.
     bool exchange(bool toMembers);
 
-    void onOk();      // Go: the OK command, Enter, a queued address, the command line
-    void onCancel();  // Abort: the Cancel command and Escape; never ends the dialog
+    // Go: the OK command, Enter, the command line.
+    void onOk() { controller_.go(); }
+    // Abort: the Cancel command and Escape; never ends the dialog.
+    void onCancel() { controller_.abort(); }
     void accept() override { onOk(); }
     void reject() override { onCancel(); }
     // A window system command: 16 (and 17..31) opens the About box.
@@ -73,83 +83,43 @@ public:
     // Device list and sound menu (the "Device List..." button and the sound icon).
     void runDeviceList();
     void showSoundMenu();
-
-    // A programming thread is still on the job record (running or winding down).
-    bool isJobRunning() const;
-    // Queues the completion of a job (the device list posts 0).
-    void postFlashDone(int failed);
     // Queues a refresh of the sound icon.
     void postSoundChanged();
     Q_INVOKABLE void soundChanged();
 
     // The worker's notifications, on the window thread.
-    void onFlashStatus(int ended, int logged);
-    void onFlashCrc(int crc);
-    void onFlashDone(int failed);
+    void onFlashStatus(int ended, int logged) { controller_.flashStatus(ended, logged); }
+    void onFlashCrc(int crc) { controller_.flashCrc(crc); }
+    void onFlashDone(int failed) { controller_.flashDone(failed); }
     // The quit request: ends the dialog with exitCode, also when it comes before
     // the dialog's event loop runs.
     void quitWith(int exitCode);
     bool quitRequested() const { return quitRequested_; }
     int exitCode() const { return exitCode_; }
 
-    // SIGINT/SIGTERM in command-line mode: Abort, then exit 1 once wound down.
-    void commandLineAbort();
-    // Command-line mode: aborts as failed when no block succeeded for StallSeconds.
-    void checkStall();
-
-    // Read access for tests and the batch features.
     rw::FlashJob* job() const { return job_.get(); }
+    rw::JobController& controller() { return controller_; }
     const rw::ModelTable& models() const { return models_; }
-    Ui::Dialog102& form() { return *ui_; }
-    bool goDeferred() const { return deferTimer_.isActive(); }
-    // The job has reached its block writes (the stall limit counts from there).
-    bool inWritePhase() const { return writePhaseMs_ >= 0; }
 
-protected:
-    void closeEvent(QCloseEvent* event) override;
-    void contextMenuEvent(QContextMenuEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;  // F1 opens the About box
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    void construct();
-    void initDialog();
-    // Reads the command line into the members; a refusal status when a token does not fit.
-    QString applyCommandLine(int designatedRow);
-    void checkLinkButton();
-    void showLinkControls();
-    void selectLink(int baud, int driver);
-    void browse();
-    void connectControls();
-    void refreshStatusColour();
-    void setButtonsRunning(bool running);
-    // Go's steps after validation; false when the start was refused.
-    bool startJob();
-    bool refuseStart(const QString& status);
-    void deferGo();
-    bool previousJobWindingDown() const;
-    void logLine(const QByteArray& statusText);
-    void showAnimationFrame(const QImage& frame);
-    int selectedRow() const;
-    void writeSettings();
-    void reportValidation(const QString& text);
-    rw::Clock& clock() const;
-    QString statusTextOfJob() const;
-
-    DialogOptions options_;
-    std::unique_ptr<Ui::Dialog102> ui_;
-
-public:
-    // Controls, bound by the data exchange.
-    QLineEdit* hostPortEdit = nullptr;
-    QPlainTextEdit* historyEdit = nullptr;
-    SoundIconLabel* soundIcon = nullptr;
-    QComboBox* portList = nullptr;
-    QPushButton* browseButton = nullptr;
-    QPushButton* goButton = nullptr;
-    QPushButton* abortButton = nullptr;
-    ProgressBarButton* progressBar = nullptr;
-    QComboBox* modelList = nullptr;
+    // Controls, bound by the data exchange. The template's ids are the widgets'
+    // object names; these are their names in the code.
+    QLineEdit* hostPortEdit = nullptr;         // 1026
+    QPlainTextEdit* historyEdit = nullptr;     // 1021
+    SoundIconLabel* soundIcon = nullptr;       // 1020
+    QComboBox* portList = nullptr;             // 1009
+    QPushButton* browseButton = nullptr;       // 57601
+    QPushButton* goButton = nullptr;           // 1
+    QPushButton* abortButton = nullptr;        // 2
+    ProgressBarButton* progressBar = nullptr;  // 1008
+    QComboBox* modelList = nullptr;            // 1017
+    QLineEdit* addressEdit = nullptr;          // 1001
+    QLineEdit* fileEdit = nullptr;             // 1000
+    QLabel* statusLabel = nullptr;             // 1007
+    QLabel* crcLabel = nullptr;                // 1012
+    QLabel* elapsedLabel = nullptr;            // 1016
+    QPushButton* deviceListButton = nullptr;   // 1022
+    // The link buttons, in template order: serial 1200, 9600, 19200, 38400, UDP, TCP.
+    std::array<QRadioButton*, 6> linkButtons{};
 
     // Values, moved by the data exchange.
     int32_t addressValue = 0;
@@ -161,28 +131,61 @@ public:
     QString hostPort;
     int32_t baudValue = 0;
     int32_t driverValue = 0;
-    uint32_t startTick = 0;
 
-private:
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;  // F1 opens the About box
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    // The job controller's view.
+    std::optional<rw::GoForm> readForm() override;
+    void setStatus(const std::string& text) override;
+    void setElapsed(const std::string& text) override;
+    void setCrc(const std::string& text) override;
+    void setAddress(int32_t address) override;
+    void addHistory(const std::string& line) override;
+    void setButtons(bool live) override;
+    void refresh() override;
+    void startThreads(rw::FlashJob& job) override;
+    void openRetryList() override;
+    void startQueuePause(int ms) override { queueTimer_.start(ms); }
+    void stopQueuePause() override { queueTimer_.stop(); }
+    void quit(int exitCode) override { quitWith(exitCode); }
+
+    void nameControls();
+    void construct();
+    void connectControls();
+    void initDialog();
+    void checkLinkButton();
+    void showLinkControls();
+    void selectLink(int baud, int driver);
+    void browse();
+    void refreshStatusColour();
+    void reportValidation(const QString& text);
+    // One of the two threads of the last Go has ended.
+    void threadEnded();
+    void showAnimationFrame(const QImage& frame);
+    int selectedRow() const;
+    rw::Clock& clock() const;
+
+    DialogOptions options_;
+    std::unique_ptr<Ui::Dialog102> ui_;
     QPixmap soundOnBitmap;
     QPixmap soundOffBitmap;
     std::unique_ptr<rw::FlashJob> job_;
     rw::ModelTable models_;
-    int designatedRow_ = 0;
-    int stallSeconds_ = 60;
+    MainSettings settings_;  // as read at construction; the close command writes it
 
+    rw::JobController controller_;
     std::unique_ptr<DialogNotifier> notifier_;
-    std::unique_ptr<CliReporter> reporter_;
+    std::unique_ptr<CommandLineSession> session_;
     AnimationThread animation_;
     QImage animationFrame_;
     QTimer queueTimer_;  // the pause before the next queued Go
-    QTimer deferTimer_;  // Go waiting for the last programming thread to end
-    QTimer stallTimer_;
+    int threadsOnRecord_ = 0;
     QString lastHostText_;
     bool quitRequested_ = false;
-    bool signalled_ = false;
     int exitCode_ = 0;
-    int64_t writePhaseMs_ = -1;   // first report of the write phase, -1 before it
-    int64_t lastProgressMs_ = 0;  // last report of a block written
-    int32_t lastBytesWritten_ = 0;
 };

@@ -1,19 +1,20 @@
 #include "ui/QtSoundPlayer.h"
 
 #include <QThread>
+#include <algorithm>
 
 #include "engine/Clock.h"
 #include "ui/SoundOutput.h"
 #include "ui/WavInfo.h"
 
+namespace {
+// While the output thread has not yet said whether there is a device, a wait
+// for a sound looks again after this long.
+constexpr int kWaitStepMs = 20;
+}  // namespace
+
 QtSoundPlayer::QtSoundPlayer(SoundOutput& output, rw::Clock* sleeper)
     : output_(output), sleeper_(sleeper) {}
-
-void QtSoundPlayer::probeDevice() {
-    if (device_.load(std::memory_order_acquire) < 0) {
-        device_.store(output_.hasDevice() ? 1 : 0, std::memory_order_release);
-    }
-}
 
 void QtSoundPlayer::onOutputThread(std::function<void()> fn) {
     if (QThread::currentThread() == context_.thread()) {
@@ -28,32 +29,46 @@ void QtSoundPlayer::sleepMs(int ms) {
     clock.sleepMs(ms);
 }
 
-void QtSoundPlayer::playOnce(const std::string& path) {
-    if (!hasDevice()) return;
+void QtSoundPlayer::play(const std::string& path, bool looping, int lengthMs) {
+    if (device_.load(std::memory_order_acquire) == 0) return;
     const QString file = QString::fromStdString(path);
-    const std::optional<int> lengthMs = wavDurationMs(file);
+    onOutputThread([this, file, looping] {
+        if (device_.load(std::memory_order_acquire) < 0) {
+            device_.store(output_.hasDevice() ? 1 : 0, std::memory_order_release);
+        }
+        if (device_.load(std::memory_order_acquire) == 1) output_.play(file, looping);
+    });
+    if (looping) return;
+    for (int waitedMs = 0; waitedMs < lengthMs;) {
+        if (device_.load(std::memory_order_acquire) == 0) return;
+        const int stepMs = device_.load(std::memory_order_acquire) == 1
+                               ? lengthMs - waitedMs
+                               : std::min(kWaitStepMs, lengthMs - waitedMs);
+        sleepMs(stepMs);
+        waitedMs += stepMs;
+    }
+}
+
+void QtSoundPlayer::playOnce(const std::string& path) {
+    const std::optional<int> lengthMs = wavDurationMs(QString::fromStdString(path));
     if (!lengthMs) {
         // Nothing plays, but like any new sound the attempt ends a repeating one.
         onOutputThread([this] { output_.stop(); });
         return;
     }
-    onOutputThread([this, file] { output_.play(file, false); });
-    sleepMs(*lengthMs);
+    play(path, false, *lengthMs);
 }
 
 void QtSoundPlayer::playLooping(const std::string& path) {
-    if (!hasDevice()) return;
-    const QString file = QString::fromStdString(path);
-    if (!wavDurationMs(file)) {
+    if (!wavDurationMs(QString::fromStdString(path))) {
         onOutputThread([this] { output_.stop(); });
         return;
     }
-    onOutputThread([this, file] { output_.play(file, true); });
+    play(path, true, 0);
 }
 
 void QtSoundPlayer::playEndSound(const std::string& path) {
-    const QString file = QString::fromStdString(path);
-    const std::optional<int> lengthMs = wavDurationMs(file);
+    const std::optional<int> lengthMs = wavDurationMs(QString::fromStdString(path));
     if (!lengthMs) {
         // The default sound is the system bell, which needs no audio output.
         onOutputThread([this] {
@@ -62,7 +77,5 @@ void QtSoundPlayer::playEndSound(const std::string& path) {
         });
         return;
     }
-    if (!hasDevice()) return;
-    onOutputThread([this, file] { output_.play(file, false); });
-    sleepMs(*lengthMs);
+    play(path, false, *lengthMs);
 }

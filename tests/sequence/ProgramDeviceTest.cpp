@@ -399,7 +399,11 @@ TEST_F(ProgramDeviceTest, AbortEndsFailedUnlessTheCrcStepsHadBegun) {
             return c.confirmRefused && frame[5] == rw::CMD_FLASH_VERIFY ? Answer::Refuse
                                                                         : Answer::Accept;
         };
-        notifier_->setSendHook([&c, this](const RecordedNotification& record, rw::FlashJob&) {
+        notifier_->setSendHook([&c, this](const RecordedNotification& record, rw::FlashJob& job) {
+            // A block that succeeds at the moment of Abort keeps the Abort's failure.
+            if (record.kind == Kind::Status && record.wParam == 0 && !job.running) {
+                EXPECT_EQ(job.failed.load(), 1) << record.statusText;
+            }
             if (!c.abortAt && record.kind == Kind::Status && record.wParam == 1) abortJob();
         });
         int failed = c.line == nullptr || c.confirmRefused ? 1 : 0;

@@ -9,21 +9,27 @@
 #include <QLabel>
 #include <QSettings>
 #include <QThread>
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <fstream>
 #include <mutex>
 #include <sstream>
+#include <thread>
 
+#include "control/AddressLists.h"
 #include "engine/Sounds.h"
 #include "fakes/FakeClock.h"
 #include "fakes/FakeLink.h"
 #include "fakes/ReplyBuilder.h"
 #include "fakes/TestEnv.h"
-#include "ui/AddressLists.h"
 #include "ui/AppSettings.h"
 #include "ui/ProgrammerDialog.h"
 #include "ui/UserPrompts.h"
+
+using rw::AddressList;
+using rw::failedList;
+using rw::pendingQueue;
 
 namespace wintest {
 
@@ -36,7 +42,9 @@ inline bool waitFor(const std::function<bool()>& pred, int timeoutMs = 5000) {
     }
     return true;
 }
-inline void pumpEvents(int ms) { waitFor([] { return false; }, ms); }
+inline void pumpEvents(int ms) {
+    waitFor([] { return false; }, ms);
+}
 
 struct ScriptedPrompts : UserPrompts {
     void message(QWidget*, const QString& text) override { messages.push_back(text); }
@@ -56,10 +64,16 @@ struct ScriptedPrompts : UserPrompts {
     std::function<QAction*(QMenu&)> menuAnswer;
 };
 
-// A fake link whose writes can be held at a gate (setArmed), to keep a worker busy.
+// A fake link whose writes can be held at a gate (setArmed, or by itself at the
+// final mode-off request), to keep a worker busy, and whose close can take a while.
 class GateLink : public rwtest::FakeLink {
-public:
+  public:
     using FakeLink::FakeLink;
+    ~GateLink() override {
+        if (closeMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(closeMs));
+    }
+    int closeMs = 0;
+    bool holdModeOff = false;  // set before the worker uses the link
     void setArmed(bool armed) {
         std::lock_guard lock(mutex_);
         armed_ = armed;
@@ -69,6 +83,7 @@ public:
     uint32_t write(const uint8_t* data, uint32_t length) override {
         {
             std::unique_lock lock(mutex_);
+            if (holdModeOff && length > 9 && data[5] == 0x4B && data[9] == 0) armed_ = true;
             holding = armed_;
             opened_.wait_for(lock, std::chrono::seconds(10), [this] { return !armed_; });
             holding = false;
@@ -76,7 +91,7 @@ public:
         return FakeLink::write(data, length);
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable opened_;
     bool armed_ = false;
@@ -87,10 +102,14 @@ struct LinkRequest {
     std::string hostName, modelName;
 };
 
-// Hands out GateLinks (silent on block writes if asked) and records each request.
+// Hands out GateLinks (silent on block writes, refusing permission to some
+// addresses, slow to close, if asked) and records each request.
 class LinkFactory {
-public:
+  public:
     bool silentOnWrites = false;
+    bool holdModeOff = false;   // each link holds its mode-off request until released
+    std::vector<int> refusing;  // addresses whose permission request is refused
+    int closeMs = 0;
     std::vector<LinkRequest> requests;
     GateLink* lastLink = nullptr;  // valid while the worker that made it runs
     std::mutex mutex;
@@ -100,10 +119,15 @@ public:
         services.makeLink = [this](rw::FlashJob& job) -> std::unique_ptr<rw::Transport> {
             auto link = std::make_unique<GateLink>(
                 job.linkKind == 2 || job.linkKind == 3 ? job.linkKind : rw::LINK_SERIAL, job.port);
-            link->setResponder([accept = rwtest::acceptingResponder(),
-                                silent = silentOnWrites](const rwtest::Bytes& frame) {
-                const bool write = frame.size() > 5 && frame[5] == 0xF0;
-                return silent && write ? rwtest::ReplyPieces{} : accept(frame);
+            const bool refuse =
+                std::find(refusing.begin(), refusing.end(), job.deviceAddress) != refusing.end();
+            link->closeMs = closeMs;
+            link->holdModeOff = holdModeOff;
+            link->setResponder([silent = silentOnWrites, refuse](const rwtest::Bytes& frame) {
+                const uint8_t command = frame.size() > 5 ? frame[5] : 0;
+                if (silent && command == 0xF0) return rwtest::ReplyPieces{};
+                const uint8_t status = refuse && command == 0x7F ? 1 : 0;
+                return rwtest::ReplyPieces{rwtest::buildReply(frame, {.status = status})};
             });
             std::lock_guard lock(mutex);
             requests.push_back({job.linkKind, job.port, job.baudRate, job.deviceAddress,
@@ -131,7 +155,7 @@ inline const std::string kHexImage = ":10100000000102030405060708090A0B0C0D0E0F6
 // Every test starts with an empty settings store, its own data folder, empty
 // address lists, sounds off and answered prompts.
 class WindowTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         TearDown();
         rw::setDataFolder(data_.str());
@@ -170,10 +194,7 @@ protected:
 };
 
 // The text a control shows: a combo box's current text, or the text property.
-inline QString shown(QWidget& dialog, int id) {
-    QWidget* widget = dialog.findChild<QWidget*>(QStringLiteral("id%1").arg(id));
-    EXPECT_NE(widget, nullptr) << "control " << id;
-    if (widget == nullptr) return "<none>";
+inline QString shown(QWidget* widget) {
     if (auto* combo = qobject_cast<QComboBox*>(widget)) return combo->currentText();
     return widget->property("text").toString();
 }

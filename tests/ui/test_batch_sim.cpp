@@ -25,11 +25,11 @@ TEST_F(BatchSimTest, AbsentAndRefusingDevicesEndInTheRetryDialog) {
     ShortReplyTimeout shortTimeout;
     rwtest::SimProcess sim;
     const int port = rwtest::freeLoopbackPort();
-    ASSERT_TRUE(sim.start(std::string(ROMWRIGHT_BIN_DIR) + "/romwright-sim",
-                          {"--model", "KVTC/1-4255", "--erase-ms", "0", "--udp",
-                           "127.0.0.2:" + std::to_string(port), "--address",
-                           std::to_string(accepting), "--address", std::to_string(refusing),
-                           "--refuse-permission-for", std::to_string(refusing)}));
+    ASSERT_TRUE(sim.start(
+        std::string(ROMWRIGHT_BIN_DIR) + "/romwright-sim",
+        {"--model", "KVTC/1-4255", "--erase-ms", "0", "--udp", "127.0.0.2:" + std::to_string(port),
+         "--address", std::to_string(accepting), "--address", std::to_string(refusing),
+         "--refuse-permission-for", std::to_string(refusing)}));
     ASSERT_TRUE(sim.waitForLine("127.0.0.2", 5000));
 
     writeSetting("Info/Driver", rw::LINK_UDP);
@@ -57,8 +57,12 @@ TEST_F(BatchSimTest, AbsentAndRefusingDevicesEndInTheRetryDialog) {
     dialog->runDeviceList();
 
     ASSERT_TRUE(waitFor([&] { return captions.size() >= 2; }, 120000))
-        << "lists " << captions.size() << ", history:\n" << dialog->historyText.toStdString();
-    ASSERT_TRUE(waitFor([&] { return !dialog->isJobRunning(); }));
+        << "lists " << captions.size() << ", history:\n"
+        << dialog->historyText.toStdString();
+    ASSERT_TRUE(waitFor([&] {
+        return dialog->controller().state() == rw::JobState::Idle &&
+               !dialog->controller().workerOnRecord();
+    }));
     EXPECT_EQ(captions, (std::vector<QString>{"Flash Address List", "Retry 2 Failed Devices..."}));
     EXPECT_EQ(texts[1], QStringLiteral("%1\r\n%2\r\n").arg(refusing).arg(absent));
     EXPECT_TRUE(failedList().empty());  // Abort in retry mode dropped them

@@ -15,13 +15,17 @@ using Calls = std::vector<std::string>;
 
 struct RecordingOutput : SoundOutput {
     explicit RecordingOutput(bool present) : device(present) {}
-    bool hasDevice() const override { return device; }
+    bool hasDevice() const override {
+        ++probes;
+        return device;
+    }
     void play(const QString& path, bool looping) override {
         calls.push_back((looping ? "loop " : "once ") + QFileInfo(path).fileName().toStdString());
     }
     void stop() override { calls.push_back("stop"); }
     void beep() override { calls.push_back("beep"); }
     bool device;
+    mutable int probes = 0;
     Calls calls;
 };
 
@@ -41,16 +45,20 @@ std::string wav(uint32_t ms) {
 
 TEST(QtSoundPlayer, OnceWaitsTheSoundsLengthAndMissingSoundsStopOrBeep) {
     const struct {
-        bool device, probed;
+        bool device;
+        bool playFiles;  // false: only a missing end sound (sounds off, no file)
         Calls calls;
         std::vector<int64_t> sleeps;
-    } cases[] = {{true, true,
-                  {"once start.wav", "loop erase.wav", "once done.wav", "stop", "stop", "stop",
-                   "beep"},
-                  {300, 120}},
-                 {false, true, {"stop", "beep"}, {}},  // silent system: only the default sound
-                 // Until a scheme is chosen the audio system is not even asked.
-                 {true, false, {"stop", "beep"}, {}}};
+        int probes;
+    } cases[] = {
+        {true,
+         true,
+         {"once start.wav", "loop erase.wav", "once done.wav", "stop", "stop", "stop", "beep"},
+         {300, 120},
+         1},
+        {false, true, {"stop", "stop", "beep"}, {}, 1},  // a silent system: the bell
+        // Until a sound file is played the audio system is not even asked.
+        {true, false, {"stop", "beep"}, {}, 0}};
     rwtest::TempDir dir;
     auto sound = [&](const char* name, uint32_t ms) {
         return rwtest::writeFile(dir.path() / name, wav(ms)).string();
@@ -60,17 +68,18 @@ TEST(QtSoundPlayer, OnceWaitsTheSoundsLengthAndMissingSoundsStopOrBeep) {
         RecordingOutput output(c.device);
         rwtest::FakeClock clock;
         QtSoundPlayer player(output, &clock);
-        if (c.probed) player.probeDevice();
-        player.playOnce(sound("start.wav", 300));
-        player.playLooping(sound("erase.wav", 1000));
-        player.playEndSound(sound("done.wav", 120));
-        if (c.device && c.probed) {  // missing files play nothing but end the repeating sound
+        if (c.playFiles) {
+            player.playOnce(sound("start.wav", 300));
+            player.playLooping(sound("erase.wav", 1000));
+            player.playEndSound(sound("done.wav", 120));
+            // Missing files play nothing but end the repeating sound.
             player.playOnce(missing);
-            player.playLooping(missing);
+            if (c.device) player.playLooping(missing);
         }
         player.playEndSound(missing);  // the default sound instead
         EXPECT_EQ(output.calls, c.calls) << c.device;
         EXPECT_EQ(clock.sleeps(), c.sleeps) << c.device;
+        EXPECT_EQ(output.probes, c.probes);
     }
 }
 

@@ -1,0 +1,349 @@
+#include "control/JobController.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "control/AddressLists.h"
+#include "control/TextNumbers.h"
+#include "engine/Clock.h"
+#include "engine/FlashJob.h"
+
+namespace rw {
+
+namespace {
+
+constexpr int kDefaultIpPort = 3001;
+constexpr const char* kAbortedStatus = "Flash Download Aborted...";
+constexpr const char* kWaitingStatus = "WAITING FOR THE LAST JOB TO END...";
+
+std::string localTimeText() {
+    char stamp[128] = {};
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    std::strftime(stamp, sizeof stamp, "%c", &local);
+    return stamp;
+}
+
+// Copies text into a fixed field of the job record, terminator included.
+template <size_t N>
+void copyField(char (&field)[N], const std::string& text) {
+    std::memset(field, 0, N);
+    std::memcpy(field, text.data(), std::min(text.size(), N - 1));
+}
+
+}  // namespace
+
+const char* jobStateName(JobState state) {
+    switch (state) {
+        case JobState::Idle:
+            return "idle";
+        case JobState::Running:
+            return "running";
+        case JobState::WindingDown:
+            return "winding down";
+        case JobState::QueuePause:
+            return "queue pause";
+        case JobState::Closing:
+            return "closing";
+    }
+    return "?";
+}
+
+JobController::JobController(JobView& view, Clock& clock, const ModelTable& models)
+    : view_(view), clock_(clock), models_(models), localTime_(localTimeText) {}
+
+void JobController::go() {
+    if (job_ == nullptr) return;
+    switch (state_) {
+        case JobState::Idle:
+            startFromForm();
+            return;
+        case JobState::WindingDown:
+            // The record is the last worker's until it has ended: the Go waits
+            // for it instead of starting a second worker on the same record.
+            if (!view_.readForm()) return;
+            goWaiting_ = true;
+            view_.setStatus(kWaitingStatus);
+            view_.refresh();
+            return;
+        case JobState::Running:
+        case JobState::QueuePause:
+        case JobState::Closing:
+            return;
+    }
+}
+
+void JobController::startFromForm() {
+    const std::optional<GoForm> form = view_.readForm();
+    if (form) start(*form);
+}
+
+bool JobController::start(const GoForm& form) {
+    FlashJob& job = *job_;
+    job.imageLength = 0;
+    job.bytesWritten = 0;
+    if (form.imageFile.empty() || ::access(form.imageFile.c_str(), R_OK) != 0) {
+        return refuse("Invalid Binary File", form.imageFile);
+    }
+    if (form.modelRow < 0 || form.modelRow >= static_cast<int>(models_.size())) {
+        return refuse("NO FLASH DEVICE SELECTED", form.imageFile);
+    }
+    if (form.imageFile.size() >= sizeof job.imagePath)
+        return refuse("FILE PATH TOO LONG", form.imageFile);
+    std::string host;
+    int ipPort = kDefaultIpPort;
+    if (form.driver != LINK_SERIAL) {
+        const size_t colon = form.hostPort.find(':');
+        host = form.hostPort.substr(0, colon);
+        if (colon != std::string::npos) {
+            ipPort = scanDecimal(std::string_view(form.hostPort).substr(colon + 1)).value_or(0);
+        }
+        if (host.size() >= sizeof job.hostName) return refuse("HOST NAME TOO LONG", form.imageFile);
+    }
+
+    startTick_ = static_cast<uint32_t>(clock_.nowMs());
+    view_.setStatus("");
+    view_.setElapsed("");
+    view_.setButtons(true);
+    job.running = 1;
+    job.failed = 0;
+    job.linkKind = form.driver;
+    job.baudRate = form.baudRate;
+    job.deviceAddress = form.address;
+    job.model = models_[static_cast<size_t>(form.modelRow)].get();
+    copyField(job.imagePath, form.imageFile);
+    if (form.driver != LINK_SERIAL) {
+        copyField(job.hostName, host);
+        job.port = ipPort;
+    } else {
+        job.port = form.portIndex + 1;
+    }
+    state_ = JobState::Running;
+    workerOnRecord_ = true;
+    doneReceived_ = false;
+    aborted_ = false;
+    view_.startThreads(job);
+    view_.refresh();
+    if (observer_ != nullptr) observer_->jobStarted(job);
+    return true;
+}
+
+bool JobController::refuse(const std::string& status, const std::string& imageFile) {
+    if (job_ == nullptr) return false;
+    view_.setStatus(status);
+    job_->failed = 1;
+    view_.refresh();
+    if (observer_ != nullptr) observer_->startRefused(status, imageFile);
+    return false;
+}
+
+void JobController::abort() {
+    if (job_ == nullptr) return;
+    switch (state_) {
+        case JobState::Running:
+            view_.setStatus(kAbortedStatus);
+            job_->running = 0;
+            job_->failed = 1;
+            aborted_ = true;
+            state_ = JobState::WindingDown;
+            break;
+        case JobState::QueuePause:
+            stopTheList();
+            break;
+        case JobState::Idle:
+            view_.setStatus("");
+            job_->failed = 0;
+            job_->imageLength = 0;
+            break;
+        case JobState::WindingDown:
+        case JobState::Closing:
+            // Abort is disabled here (the job has ended or is being aborted):
+            // Escape must not turn a verified device into a failure.
+            return;
+    }
+    view_.setButtons(false);
+    view_.refresh();
+}
+
+void JobController::stopTheList() {
+    view_.stopQueuePause();
+    pendingQueue().clear();
+    queuedGoDue_ = false;
+    view_.setStatus(kAbortedStatus);
+    job_->failed = 1;
+    state_ = workerOnRecord_ ? JobState::WindingDown : JobState::Idle;
+}
+
+bool JobController::deviceListTaken() const {
+    return state_ != JobState::QueuePause && state_ != JobState::Closing;
+}
+
+void JobController::listConfirmed() {
+    if (job_ == nullptr) return;
+    goWaiting_ = false;  // the list supersedes a single Go
+    switch (state_) {
+        case JobState::Idle:
+            nextInQueue();
+            return;
+        case JobState::WindingDown:
+            // The worker's own completion takes the first address when it has not
+            // come yet; otherwise the list starts once the worker has ended.
+            if (doneReceived_) listWaiting_ = true;
+            return;
+        case JobState::Running:  // the running job's completion takes it
+        case JobState::QueuePause:
+        case JobState::Closing:
+            return;
+    }
+}
+
+void JobController::close() {
+    state_ = JobState::Closing;
+    view_.stopQueuePause();
+    goWaiting_ = listWaiting_ = queuedGoDue_ = false;
+    if (job_ != nullptr) job_->running = 0;
+}
+
+void JobController::abortForStall(int seconds) {
+    if (state_ != JobState::Running) return;
+    char line[64];
+    std::snprintf(line, sizeof line, "NO BLOCK WRITTEN FOR %d SECONDS", seconds);
+    logLine(line);
+    abort();
+}
+
+void JobController::queuePauseElapsed() {
+    if (state_ != JobState::QueuePause) return;
+    if (workerOnRecord_) {
+        queuedGoDue_ = true;
+        return;
+    }
+    startQueued();
+}
+
+void JobController::startQueued() {
+    queuedGoDue_ = false;
+    state_ = JobState::Idle;
+    view_.setButtons(false);  // as after the last job, should the start be refused
+    view_.refresh();
+    startFromForm();
+}
+
+void JobController::flashStatus(int ended, int logged) {
+    if (job_ == nullptr) return;
+    const std::string text(job_->statusText, strnlen(job_->statusText, sizeof job_->statusText));
+    if (logged) logLine(text);
+    // Once aborted, the line says so until the job's own final line arrives.
+    if (!aborted_ || ended) view_.setStatus(text);
+    view_.setElapsed(elapsedText());
+    if (ended) {
+        view_.setButtons(false);
+        if (state_ == JobState::Running) state_ = JobState::WindingDown;
+    }
+    view_.refresh();
+    if (observer_ != nullptr) {
+        const uint32_t elapsedMs = static_cast<uint32_t>(clock_.nowMs()) - startTick_;
+        observer_->jobStatus(*job_, ended, logged, elapsedMs);
+    }
+}
+
+void JobController::flashCrc(int crc) {
+    if (job_ == nullptr) return;
+    char line[32];
+    std::snprintf(line, sizeof line, "CRC8 = %02x hex", crc & 0xFF);
+    view_.setCrc(line);
+    view_.refresh();
+}
+
+void JobController::flashDone(int failed) {
+    if (job_ == nullptr || state_ == JobState::Closing || !workerOnRecord_ || doneReceived_) {
+        return;
+    }
+    doneReceived_ = true;
+    if (state_ == JobState::Running) {
+        view_.setButtons(false);
+        state_ = JobState::WindingDown;
+    }
+    if (failed) {
+        const auto address = static_cast<uint16_t>(job_->deviceAddress);
+        AddressList& failures = failedList();
+        if (std::find(failures.begin(), failures.end(), address) == failures.end()) {
+            failures.push_back(address);
+        }
+    }
+    goWaiting_ = goWaiting_ && pendingQueue().empty();  // a queued run goes first
+    nextInQueue();
+    view_.refresh();
+}
+
+void JobController::nextInQueue() {
+    AddressList& queue = pendingQueue();
+    if (!queue.empty()) {
+        const uint16_t next = queue.front();
+        queue.erase(queue.begin());
+        view_.setAddress(next);
+        state_ = JobState::QueuePause;
+        queuedGoDue_ = false;
+        view_.setButtons(true);
+        view_.startQueuePause(queuePauseMs_);
+        view_.refresh();
+    } else if (failedList().size() > 1) {
+        view_.openRetryList();
+    }
+}
+
+void JobController::quitRequested(int exitCode) {
+    if (state_ == JobState::Closing) return;
+    view_.quit(exitCode);
+}
+
+void JobController::workerEnded() {
+    if (!workerOnRecord_) return;
+    workerOnRecord_ = false;
+    doneReceived_ = false;
+    switch (state_) {
+        case JobState::Running:  // ended without a completion: nothing more comes
+        case JobState::WindingDown:
+            state_ = JobState::Idle;
+            view_.setButtons(false);
+            if (listWaiting_) {
+                listWaiting_ = false;
+                nextInQueue();
+            } else if (goWaiting_) {
+                goWaiting_ = false;
+                startFromForm();
+            }
+            view_.refresh();
+            return;
+        case JobState::QueuePause:
+            if (queuedGoDue_) startQueued();
+            return;
+        case JobState::Idle:
+        case JobState::Closing:
+            return;
+    }
+}
+
+void JobController::logLine(const std::string& text) {
+    const std::string line = localTime_() + "  " + text;
+    if (job_ != nullptr && job_->logFile != nullptr) {
+        std::fputs((line + "\r\n").c_str(), job_->logFile);
+        std::fflush(job_->logFile);
+    }
+    view_.addHistory(line);
+    if (observer_ != nullptr) observer_->lineLogged(line);
+}
+
+std::string JobController::elapsedText() const {
+    const uint32_t elapsedMs = static_cast<uint32_t>(clock_.nowMs()) - startTick_;
+    char text[48];
+    std::snprintf(text, sizeof text, "%0.1f seconds", elapsedMs * 0.001);
+    return text;
+}
+
+}  // namespace rw

@@ -1,0 +1,106 @@
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "control/JobView.h"
+#include "engine/DeviceModel.h"
+
+namespace rw {
+
+class Clock;
+struct FlashJob;
+
+// The life of the job record, as one state machine:
+//   Idle        no programming thread on the record; Go starts one.
+//   Running     a job is live: Abort stops it, statuses and the CRC come in.
+//   WindingDown the job ended (final status) or was aborted, but its threads
+//               still hold the record; Go waits for them, Abort does nothing.
+//   QueuePause  the pause before the next queued address; Go, Abort-as-usual and
+//               the device list are not taken, Abort drops the rest of the list.
+//   Closing     the window is closing; only the worker's statuses are shown.
+enum class JobState { Idle, Running, WindingDown, QueuePause, Closing };
+const char* jobStateName(JobState state);
+
+// Drives one job record: every operator command and every notification of the
+// programming thread is one transition here; a command that does not apply in
+// the current state does nothing. It drives the process-wide PendingQueue and
+// FailedList, writes the log file, and shows everything through a JobView.
+// Plain C++, single-threaded: all calls come on the window's thread.
+class JobController {
+  public:
+    // The Go state refuses paths and host names longer than the record holds.
+    JobController(JobView& view, Clock& clock, const ModelTable& models);
+
+    // The record the controller drives (the window owns it); null once freed.
+    void setJob(FlashJob* job) { job_ = job; }
+    FlashJob* job() const { return job_; }
+    void setObserver(JobObserver* observer) { observer_ = observer; }
+    void setQueuePauseMs(int ms) { queuePauseMs_ = ms; }
+    // The "%c" date and time of log lines; replaced by tests.
+    void setLocalTime(std::function<std::string()> localTime) { localTime_ = std::move(localTime); }
+
+    JobState state() const { return state_; }
+    // Go or Abort would reach a job: a programming thread still holds the record.
+    bool workerOnRecord() const { return workerOnRecord_; }
+    // The millisecond tick of the last Go, for the elapsed time.
+    uint32_t startTick() const { return startTick_; }
+
+    // Commands.
+    void go();     // Go: the button, Enter, the command line
+    void abort();  // Abort: the button or Escape
+    // Go refused before anything started: shows the status in red.
+    void refuseStart(const std::string& status) { refuse(status, ""); }
+    // The device list may be opened now (not during the queue pause or closing).
+    bool deviceListTaken() const;
+    // The device list was confirmed; PendingQueue holds its addresses.
+    void listConfirmed();
+    // The close command: stops timers and asks the programming thread to end.
+    void close();
+    // No block was written for `seconds`: logs it and aborts the job as failed.
+    void abortForStall(int seconds);
+    void queuePauseElapsed();
+
+    // The programming thread's notifications.
+    void flashStatus(int ended, int logged);
+    void flashCrc(int crc);
+    void flashDone(int failed);
+    void quitRequested(int exitCode);
+    // Both threads of the last Go have let go of the record (the link is closed).
+    void workerEnded();
+
+    // Writes "<%c date and time>  text" to the log file, the history and the observer.
+    void logLine(const std::string& text);
+    // "%0.1f seconds" since startTick, the tick count wrapping at 32 bits.
+    std::string elapsedText() const;
+
+  private:
+    // Go's steps after the form was read; false when the start was refused.
+    bool start(const GoForm& form);
+    bool refuse(const std::string& status, const std::string& imageFile);
+    void startFromForm();
+    // The queued Go after the pause, once no worker holds the record.
+    void startQueued();
+    // Takes the next queued address into the pause, or offers the retry.
+    void nextInQueue();
+    void stopTheList();
+
+    JobView& view_;
+    Clock& clock_;
+    const ModelTable& models_;
+    FlashJob* job_ = nullptr;
+    JobObserver* observer_ = nullptr;
+    std::function<std::string()> localTime_;
+    int queuePauseMs_ = 1000;
+
+    JobState state_ = JobState::Idle;
+    bool workerOnRecord_ = false;
+    bool doneReceived_ = false;  // the worker on the record has posted its completion
+    bool aborted_ = false;       // the live job was aborted: progress lines keep that status
+    bool goWaiting_ = false;     // the operator's Go waits for the worker to end
+    bool listWaiting_ = false;   // a confirmed list waits for the worker to end
+    bool queuedGoDue_ = false;   // the pause is over; the queued Go waits for the worker
+    uint32_t startTick_ = 0;
+};
+
+}  // namespace rw

@@ -1,0 +1,39 @@
+#include "ui/MainSettings.h"
+
+#include <QSettings>
+
+#include "engine/Codes.h"
+#include "ui/AppSettings.h"
+
+MainSettings MainSettings::read(int modelRows) {
+    MainSettings s;
+    auto store = openSettings();
+    store->beginGroup(QStringLiteral("Info"));
+    s.driver = store->value(QStringLiteral("Driver"), s.driver).toInt();
+    // The window only ever stores 1..3; anything else counts as serial.
+    if (s.driver < rw::LINK_SERIAL || s.driver > rw::LINK_UDP) s.driver = rw::LINK_SERIAL;
+    s.baudRate = store->value(QStringLiteral("BaudRate"), s.baudRate).toInt();
+    s.address = store->value(QStringLiteral("Address"), s.address).toInt();
+    s.file = store->value(QStringLiteral("File"), s.file).toString();
+    s.ip = store->value(QStringLiteral("IP"), s.ip).toString();
+    s.device = store->value(QStringLiteral("Device"), s.device).toInt();
+    if (s.device < 0 || s.device >= modelRows) s.device = 0;
+    s.port = store->value(QStringLiteral("Port"), s.port).toInt();
+    s.stallSeconds = store->value(QStringLiteral("StallSeconds"), s.stallSeconds).toInt();
+    return s;
+}
+
+void MainSettings::write(const QString& soundScheme) const {
+    auto store = openSettings();
+    store->beginGroup(QStringLiteral("Info"));
+    store->setValue(QStringLiteral("IP"), ip);
+    store->setValue(QStringLiteral("File"), file);
+    store->setValue(QStringLiteral("Sounds"), soundScheme);
+    store->setValue(QStringLiteral("Device"), device);
+    store->setValue(QStringLiteral("Port"), port);
+    store->setValue(QStringLiteral("Driver"), driver);
+    store->setValue(QStringLiteral("Address"), address);
+    store->setValue(QStringLiteral("BaudRate"), baudRate);
+    store->endGroup();
+    store->sync();
+}
