@@ -28,7 +28,8 @@ void appendRecord(std::string& text, int type, int address, const uint8_t* bytes
     text += field;
 }
 
-// The whole region from 0xFD0000, as a linker writes it.
+// The whole region from 0xFD0000, as a linker writes it, padded to the region's
+// end: its last byte, where the CRC goes, stays erased (0xFF).
 std::string fullTwoSeriesFile(int32_t length) {
     std::string text;
     uint8_t bytes[16];
@@ -42,6 +43,7 @@ std::string fullTwoSeriesFile(int32_t length) {
         }
         for (auto& byte : bytes)
             byte = static_cast<uint8_t>((state = state * 1103515245u + 12345u) >> 16);
+        if (offset + 16 >= length) bytes[15] = 0xFF;
         appendRecord(text, 0, static_cast<int>(address & 0xFFFF), bytes, 16);
     }
     appendRecord(text, 1, 0, nullptr, 0);

@@ -1,5 +1,7 @@
 #include "engine/CharReader.h"
 
+#include <cerrno>
+
 namespace rw {
 
 CharReader::~CharReader() {
@@ -18,6 +20,7 @@ bool CharReader::open(const char* path) {
 bool CharReader::refill() {
     if (file_ == nullptr) return false;
     size_t count = std::fread(buffer_.get(), 1, BUFFER_SIZE, file_);
+    if (count == 0 && std::ferror(file_)) readError_ = errno != 0 ? errno : EIO;
     next_ = buffer_.get();
     end_ = next_ + count;
     return count > 0;

@@ -22,6 +22,8 @@ class CharReader {
         if (next_ == end_ && !refill()) return -1;
         return *next_++;
     }
+    // The errno of a failed read (a folder opened as a file, an I/O error), or 0.
+    int readError() const { return readError_; }
 
   private:
     static constexpr size_t BUFFER_SIZE = 64 * 1024;
@@ -32,6 +34,7 @@ class CharReader {
     std::unique_ptr<unsigned char[]> buffer_;
     const unsigned char* next_ = nullptr;
     const unsigned char* end_ = nullptr;
+    int readError_ = 0;
 };
 
 }  // namespace rw

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <memory>
+#include <tuple>
 
 #include "engine/DeviceModel.h"
 #include "engine/FlashJob.h"
@@ -17,7 +19,8 @@ using Bytes = std::vector<uint8_t>;
 
 class HexLoad : public ::testing::Test {
   protected:
-    // Loads `text` (or the file at `path` when text is empty) for the model named `modelName`.
+    // Loads `text` (or the file at `path` when text is empty) for the model named
+    // `modelName`, into `job` and into `result`; both must agree.
     bool load(const std::string& modelName, const std::string& text, const std::string& path = "") {
         job = std::make_unique<rw::FlashJob>();
         job->model = rw::findModel(models, modelName);
@@ -25,13 +28,20 @@ class HexLoad : public ::testing::Test {
         const std::string file =
             path.empty() ? writeFile(dir.path() / "image.hex", text).string() : path;
         std::strncpy(job->imagePath, file.c_str(), sizeof job->imagePath - 1);
-        return rw::loadHexImage(*job);
+        const bool loaded = rw::loadHexImage(*job);
+        result = rw::loadHex(file, *job->model);
+        EXPECT_EQ(result.loaded(), loaded) << result.error;
+        if (loaded && result.loaded()) {
+            EXPECT_EQ(Bytes(result.image.get(), result.image.get() + result.imageLength), image());
+        }
+        return loaded;
     }
     Bytes image() const { return {job->image.get(), job->image.get() + job->imageLength}; }
 
     TempDir dir;
     rw::ModelTable models = rw::buildModelTable();
     std::unique_ptr<rw::FlashJob> job;
+    rw::HexLoad result;
 };
 
 // `length` zero bytes with the given bytes set.
@@ -101,7 +111,9 @@ TEST_F(HexLoad, GoodFilesLoadTheExpectedImage) {
     }
 }
 
-TEST_F(HexLoad, BytesOutsideTheRegionAreDroppedAndTheLastByteIsKept) {
+// Bytes outside the region are dropped, and reported as merged ranges of the
+// addresses the file gave them, whatever the order and overlap of the records.
+TEST_F(HexLoad, BytesOutsideTheRegionAreDroppedAndReported) {
     const std::tuple<const char*, int64_t, int64_t, int32_t> cases[] = {
         {"KVTC/1-4400", 0x2000, 0x79FF, 0x5A00},
         {"KVTC/1-4255", 0x1000, 0x79FF, 0x6A00},
@@ -109,16 +121,55 @@ TEST_F(HexLoad, BytesOutsideTheRegionAreDroppedAndTheLastByteIsKept) {
         {"KVTC/2-5140", 0xFD0000, 0xFEFEFF, 0x1FF00},
         {"KVTC/2-5240", 0xFD0000, 0xFEFEFF, 0x1FF00}};
     for (const auto& [model, first, last, length] : cases) {
-        ASSERT_TRUE(load(model, dataRecords(first - 1, {0xA5, 0x01}) +
-                                    dataRecords(last, {0x02, 0x5A}) + endRecord()));
-        EXPECT_EQ(image(), sparse(size_t(length), {{0, 0x01}, {size_t(length) - 1, 0x02}}))
+        ASSERT_TRUE(load(model, dataRecords(last, {0xFF, 0x5A, 0x5B}) +
+                                    dataRecords(last + 2, {9, 9}) +
+                                    dataRecords(first - 2, {0xA5, 0xA6, 0x01}) +
+                                    dataRecords(last + 4, {7}) + endRecord()));
+        EXPECT_EQ(image(), sparse(size_t(length), {{0, 0x01}, {size_t(length) - 1, 0xFF}}))
             << model;
+        EXPECT_EQ(result.ignored.count, 6) << model;
+        EXPECT_EQ(result.ignored.ranges,
+                  (std::vector<rw::AddressRange>{{first - 2, first - 1}, {last + 1, last + 4}}))
+            << model;
+    }
+    ASSERT_TRUE(load("KVTC/1-4400", dataRecords(0x2000, {1}) + endRecord()));
+    EXPECT_EQ(result.ignored.count, 0);
+    EXPECT_TRUE(result.ignored.ranges.empty());
+}
+
+// The region's last byte receives the CRC, and flash writes only clear bits: data
+// there loads only when it is erased (0xFF) or already the image's own CRC.
+TEST_F(HexLoad, DataAtTheCrcByteLoadsOnlyWhenErasedOrTheImageCrc) {
+    for (const char* name : {"KVTC/1-4400", "KVTC/2-5140"}) {
+        const rw::DeviceModel& model = *rw::findModel(models, name);
+        const size_t largest = size_t(model.flashEnd - model.pageOffset());
+        const uint8_t crc = crc8Reference(sparse(largest - 1, {{0, 1}, {1, 2}}), 0);
+        for (const uint8_t value : {uint8_t{0xFF}, crc, uint8_t(crc == 0x24 ? 0x25 : 0x24)}) {
+            // The last record at the CRC byte decides, and is the one named.
+            const std::string head = dataRecords(model.crcAddress(), {0x11}) +
+                                     dataRecords(model.flashStart, {1, 2}) + "\n" +
+                                     dataRecords(model.crcAddress(), {value});
+            const bool verifiable = value == 0xFF || value == crc;
+            EXPECT_EQ(load(name, head + endRecord()), verifiable) << name << " " << int{value};
+            if (verifiable) {
+                EXPECT_EQ(image(), sparse(largest, {{0, 1}, {1, 2}, {largest - 1, value}}));
+            } else {
+                EXPECT_EQ(result.line, std::count(head.begin(), head.end(), '\n'));
+                EXPECT_NE(result.error.find("at the CRC byte"), std::string::npos) << result.error;
+            }
+        }
     }
 }
 
-TEST_F(HexLoad, MissingFileOrUnterminatedPathFailsWithoutABuffer) {
+TEST_F(HexLoad, UnreadableFileOrUnterminatedPathFailsWithoutALine) {
+    EXPECT_FALSE(load("KVTC/1-4400", "", dir.str()));  // a folder opens but cannot be read
+    EXPECT_EQ(result.error.rfind("cannot read: ", 0), 0u) << result.error;
+    EXPECT_EQ(result.line, 0);
     EXPECT_FALSE(load("KVTC/1-4400", "", dir.str() + "/absent.hex"));
     EXPECT_EQ(job->image, nullptr);
+    EXPECT_EQ(result.image, nullptr);
+    EXPECT_EQ(result.error, "cannot open: No such file or directory");
+    EXPECT_EQ(result.line, 0);
     std::memset(job->imagePath, 'x', sizeof job->imagePath);  // no terminator in the field
     EXPECT_FALSE(rw::loadHexImage(*job));
     EXPECT_EQ(job->image, nullptr);
@@ -149,36 +200,78 @@ TEST(HexDamage, DamagedRecordsWouldPassTheOldDigitMapping) {
     }
 }
 
-// Malformed files must fail, keep the buffer for the worker to free and leave imageLength alone.
-TEST_F(HexLoad, MalformedFilesFailAndKeepTheBuffer) {
+// Malformed files must fail, name the line and the reason, keep the buffer for
+// the worker to free and leave imageLength alone.
+TEST_F(HexLoad, MalformedFilesFailAtTheirLineAndKeepTheBuffer) {
     std::string badSum = hexRecord(0, 0x2000, {1});
     badSum.replace(badSum.size() - 3, 2, "DD");
     std::string badStartSum = hexRecord(5, 0, {0, 0, 0x20, 0});
     badStartSum.replace(badStartSum.size() - 3, 2, "12");
-    std::vector<std::string> files = {
-        "",
-        "no records here\n",
-        hexRecord(0, 0x2000, {1, 2, 3}),                // no end record
-        hexRecord(0, 0x2000, {1, 2, 3}).substr(0, 12),  // ends inside a record
-        ":0120000001",
-        badSum + endRecord(),
-        hexRecord(0, 0x2000, {1}) + ":00000001FE\n",
-        hexRecord(0, 0x2000, {1}) + badStartSum + endRecord(),
-        ":01200\n00001DE\n" + endRecord(),  // line end inside a record
-        hexRecord(6, 0x2000, {1}) + endRecord(),
-        hexRecord(0xFF, 0x2000, {1}) + endRecord(),
+    const std::string noEnd = "the file ends before the end record";
+    const std::string cut = "record cut short by the end of the file";
+    const std::string outside = "no data inside the region 0x2000-0x79FF";
+    std::vector<std::tuple<std::string, int, std::string>> files = {
+        {"", 1, noEnd},
+        {"no records here\n", 1, noEnd},
+        {"text\r\n" + hexRecord(0, 0x2000, {1, 2, 3}).substr(0, 17), 2, noEnd},  // no line end
+        {hexRecord(0, 0x2000, {1, 2, 3}).substr(0, 12), 1, cut},
+        {"\n:0120000001", 2, cut},
+        {badSum + endRecord(), 1,
+         "checksum mismatch: the record ends in 0xDD, its bytes need 0xDE"},
+        {hexRecord(0, 0x2000, {1}) + ":00000001FE\n", 2, "checksum mismatch"},
+        {"; built by hand\r\n\r\n" + hexRecord(0, 0x2000, {1}) + badStartSum + endRecord(), 4,
+         "checksum mismatch"},
+        {":01200\n00001DE\n" + endRecord(), 1, "line ends inside a record"},
+        {hexRecord(0, 0x2000, {1}) + hexRecord(6, 0x2000, {1}) + endRecord(), 2,
+         "unknown record type 0x06"},
+        {hexRecord(0xFF, 0x2000, {1}) + endRecord(), 1, "unknown record type 0xFF"},
         // Data, but none of it inside the region: built for another code location.
-        hexRecord(0, 0x7A00, {1, 2}) + endRecord(),
-        hexRecord(0, 0x1FF0, {1, 2}) + endRecord(),
-        linearRecord(1) + hexRecord(0, 0x2000, {1}) + endRecord(),
-        linearRecord(0xFFFF) + hexRecord(0, 0xFFFF, {1, 2}) + segmentRecord(0xFFFF) +
-            hexRecord(0, 0xFFFF, {3}) + endRecord(),
+        {hexRecord(0, 0x7A00, {1, 2}) + endRecord(), 1, outside},
+        {hexRecord(0, 0x1FF0, {1, 2}) + endRecord(), 1, outside},
+        {"\n" + linearRecord(1) + hexRecord(0, 0x2000, {1}) + endRecord(), 3, outside},
+        {linearRecord(0xFFFF) + hexRecord(0, 0xFFFF, {1, 2}) + segmentRecord(0xFFFF) +
+             hexRecord(0, 0xFFFF, {3}) + endRecord(),
+         2, outside},
     };
-    for (const std::string& record : kNonDigitRecords) files.push_back(record + endRecord());
-    for (const std::string& text : files) {
+    const char* nonDigit[] = {"'G'", "'G'", "'g'", "'G'", "0x20", "'G'"};
+    for (size_t k = 0; k < std::size(kNonDigitRecords); ++k)
+        files.emplace_back(kNonDigitRecords[k] + endRecord(), 1,
+                           std::string("bad character ") + nonDigit[k] + " in a record");
+    for (const auto& [text, line, reason] : files) {
         EXPECT_FALSE(load("KVTC/1-4400", text)) << text;
         EXPECT_NE(job->image, nullptr) << text;
         EXPECT_EQ(job->imageLength, 0) << text;
+        EXPECT_EQ(result.imageLength, 0) << text;
+        EXPECT_EQ(result.line, line) << text;
+        EXPECT_EQ(result.error.substr(0, reason.size()), reason) << text;
+    }
+}
+
+TEST(IgnoredBytesLine, CountsTheBytesListsFourRangesAndCountsTheRest) {
+    const rw::ModelTable models = rw::buildModelTable();
+    const rw::DeviceModel& one = *rw::findModel(models, "KVTC/1-4400");
+    const rw::DeviceModel& two = *rw::findModel(models, "KVTC/2-5140");
+    std::vector<rw::AddressRange> six;
+    for (int64_t k = 0; k < 6; ++k) six.push_back({0xFEFF00 + 4 * k, 0xFEFF01 + 4 * k});
+    const std::string fourth = ", 0xFEFF0C-0xFEFF0D";
+    const std::tuple<const rw::DeviceModel*, rw::IgnoredBytes, std::string> cases[] = {
+        {&one, {}, ""},
+        {&one, {1, {{0x1FFF, 0x1FFF}}}, "1 byte outside the region 0x2000-0x79FF ignored: 0x1FFF"},
+        {&one,
+         {8120, {{0x0000, 0x1FAF}, {0x7A00, 0x7A0F}}},
+         "8120 bytes outside the region 0x2000-0x79FF ignored: 0x0000-0x1FAF, 0x7A00-0x7A0F"},
+        {&two,
+         {8, {six.begin(), six.begin() + 4}},
+         "8 bytes outside the region 0xFD0000-0xFEFEFF ignored: 0xFEFF00-0xFEFF01, "
+         "0xFEFF04-0xFEFF05, 0xFEFF08-0xFEFF09" +
+             fourth},
+        {&two, {10, {six.begin(), six.begin() + 5}}, "and 1 more range"},
+        {&two, {12, six}, fourth + " and 2 more ranges"},
+    };
+    for (const auto& [model, ignored, expected] : cases) {
+        const std::string line = rw::formatIgnoredBytes(ignored, *model);
+        EXPECT_EQ(line.substr(line.size() - std::min(line.size(), expected.size())), expected);
+        EXPECT_EQ(line.empty(), expected.empty());
     }
 }
 

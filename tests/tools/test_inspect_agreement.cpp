@@ -1,11 +1,13 @@
 // romwright-inspect against an independent Intel HEX tool: srec_cat crops the
 // model's region, moves it to 0 and writes it as a flat binary (holes as 0x00),
 // which must equal the inspector's --dump byte for byte; the CRC the inspector
-// prints must be the bitwise CRC-8 of those bytes plus the 0xFF fill.
+// prints must be the bitwise CRC-8 of those bytes plus the 0xFF fill; the bytes
+// it reports ignored must be those srec_info lists outside the region.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <random>
+#include <regex>
 #include <set>
 
 #include "engine/DeviceModel.h"
@@ -19,6 +21,8 @@ namespace fs = std::filesystem;
 using namespace rwtest;
 
 const std::string SREC_CAT = ROMWRIGHT_SREC_CAT;
+const std::string SREC_INFO =
+    SREC_CAT.empty() ? "" : (fs::path(SREC_CAT).parent_path() / "srec_info").string();
 
 std::string hexNumber(int64_t value) {
     char text[24];
@@ -34,8 +38,46 @@ std::pair<int64_t, int64_t> regionOf(const rw::DeviceModel& model) {
 class InspectAgreement : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (SREC_CAT.empty() || ::access(SREC_CAT.c_str(), X_OK) != 0)
-            GTEST_SKIP() << "srec_cat not found (install the package srecord)";
+        if (SREC_CAT.empty() || ::access(SREC_CAT.c_str(), X_OK) != 0 ||
+            ::access(SREC_INFO.c_str(), X_OK) != 0)
+            GTEST_SKIP() << "srec_cat or srec_info not found (install the package srecord)";
+    }
+
+    // The inspector's ignored-bytes line against srec_info's listing of the data
+    // outside [first, end): the byte count, the first four ranges, the rest counted.
+    void expectIgnoredReport(const fs::path& file, int64_t first, int64_t end,
+                             const std::string& output) {
+        using Ranges = std::vector<std::pair<int64_t, int64_t>>;
+        auto rangesIn = [](const std::string& text, const std::regex& pattern) {
+            Ranges ranges;
+            for (std::sregex_iterator it(text.begin(), text.end(), pattern), none; it != none;
+                 ++it) {
+                const int64_t low = std::stoll((*it)[1], nullptr, 16);
+                ranges.emplace_back(low,
+                                    (*it)[2].matched ? std::stoll((*it)[2], nullptr, 16) : low);
+            }
+            return ranges;
+        };
+        const auto info = runProcess({SREC_INFO, "-disable-sequence-warnings", file.string(),
+                                      "-intel", "-exclude", hexNumber(first), hexNumber(end)});
+        const Ranges outside = rangesIn(info.output, std::regex("([0-9A-F]+) - ([0-9A-F]+)"));
+        int64_t count = 0;
+        for (const auto& [low, high] : outside) count += high - low + 1;
+
+        std::smatch line;
+        const bool reported = std::regex_search(
+            output, line, std::regex("\n(\\d+) bytes? outside the region \\S+ ignored: (.*)\n"));
+        ASSERT_EQ(reported, count > 0) << info.output << output;
+        if (!reported) return;
+        EXPECT_EQ(std::stoll(line[1]), count);
+        const std::string list = line[2];
+        const size_t shown = std::min<size_t>(outside.size(), 4);
+        EXPECT_EQ(rangesIn(list, std::regex("0x([0-9A-F]+)(?:-0x([0-9A-F]+))?")),
+                  Ranges(outside.begin(), outside.begin() + long(shown)));
+        EXPECT_EQ(list.find(" and " + std::to_string(outside.size() - shown) + " more ") !=
+                      std::string::npos,
+                  outside.size() > shown)
+            << list;
     }
 
     void expectAgreement(const rw::DeviceModel& model, const fs::path& file) {
@@ -53,19 +95,23 @@ class InspectAgreement : public ::testing::Test {
         const std::string expected = readFile(reference);
 
         const auto inspect = runProcess({inspectPath(), model.name, file.string(), "--dump", dump});
-        if (expected.empty()) {  // nothing of the file lies in the region: refused
+        expectIgnoredReport(file, first, end, inspect.output);
+        const size_t covered = static_cast<size_t>(end - first - 1);
+        const size_t fromImage = std::min(expected.size(), covered);
+        const uint8_t crc = crc8Reference({expected.begin(), expected.begin() + long(fromImage)},
+                                          covered - fromImage);
+        // Refused: nothing of the file lies in the region, or data at the CRC byte
+        // that is neither erased nor the CRC itself.
+        const uint8_t last = expected.size() > covered ? uint8_t(expected.back()) : 0xFF;
+        if (expected.empty() || (last != 0xFF && last != crc)) {
             EXPECT_EQ(inspect.exitCode, 1) << inspect.output;
             EXPECT_NE(inspect.output.find("HEX2BIN ERROR"), std::string::npos);
             return;
         }
         ASSERT_EQ(inspect.exitCode, 0) << inspect.output;
         EXPECT_TRUE(readFile(dump) == expected) << "dump differs from srec_cat";
-        const size_t covered = static_cast<size_t>(end - first - 1);
-        const size_t fromImage = std::min(expected.size(), covered);
         char crcLine[32];
-        std::snprintf(crcLine, sizeof crcLine, "CRC8 = %02x hex\n",
-                      crc8Reference({expected.begin(), expected.begin() + long(fromImage)},
-                                    covered - fromImage));
+        std::snprintf(crcLine, sizeof crcLine, "CRC8 = %02x hex\n", crc);
         EXPECT_NE(inspect.output.find(crcLine), std::string::npos) << inspect.output;
     }
 
@@ -92,8 +138,9 @@ TEST_F(InspectAgreement, SdccSamples) {
 // A random but valid Intel HEX file around the model's region: chunks that never
 // overlap, in shuffled order, some straddling the region's first and last
 // bytes, addressed through extended linear or segment records, with start
-// address records that must not reach the image.
-std::string syntheticFile(const rw::DeviceModel& model, uint32_t seed) {
+// address records that must not reach the image. The region's last byte (the
+// CRC byte) holds 0xFF when `erasedCrcByte`, else a pattern byte.
+std::string syntheticFile(const rw::DeviceModel& model, uint32_t seed, bool erasedCrcByte) {
     std::mt19937 random(seed);
     const auto [first, end] = regionOf(model);
     const bool paged = model.page() != 0;
@@ -108,6 +155,7 @@ std::string syntheticFile(const rw::DeviceModel& model, uint32_t seed) {
     };
     addChunk(first - 4, 8);
     addChunk(end - 5, 8);
+    if (erasedCrcByte) chunks.back().second[4] = 0xFF;
     std::uniform_int_distribution<int64_t> where(first - 0x400, end + 0x400), howLong(1, 40);
     for (int k = 0; k < 60; ++k) addChunk(where(random), howLong(random));
     std::shuffle(chunks.begin(), chunks.end(), random);
@@ -129,8 +177,9 @@ std::string syntheticFile(const rw::DeviceModel& model, uint32_t seed) {
 TEST_F(InspectAgreement, SyntheticFilesForEveryModel) {
     for (const auto& model : models_) {
         for (uint32_t seed = 1; seed <= 3; ++seed)
-            expectAgreement(*model, writeFile(dir_.path() / "synthetic.hex",
-                                              syntheticFile(*model, seed * 977 + model->code)));
+            expectAgreement(*model,
+                            writeFile(dir_.path() / "synthetic.hex",
+                                      syntheticFile(*model, seed * 977 + model->code, seed != 3)));
     }
 }
 

@@ -21,7 +21,6 @@ TEST(InspectCli, UsageErrorsExitWithTwo) {
         {"KVTC/1-440", file},
         {"KVTC/1-4400", file, "--dump"},
         {"KVTC/1-4400", file, "--verbose"},
-        {"KVTC/1-4400", std::string(1100, 'x')},
     };
     for (const auto& args : cases) {
         std::vector<std::string> argv{inspectPath()};
@@ -33,10 +32,12 @@ TEST(InspectCli, UsageErrorsExitWithTwo) {
     EXPECT_EQ(runProcess({inspectPath(), "--help"}).exitCode, 0);
 }
 
-TEST(InspectCli, PrintsRegionLengthAndCrcAndDumpsTheRegion) {
+TEST(InspectCli, PrintsRegionIgnoredBytesLengthAndCrcAndDumpsTheRegion) {
     TempDir dir;
     const auto bytes = patternBytes(0x100, 11);
-    const auto file = writeFile(dir.path() / "a.hex", dataRecords(0x2000, bytes) + endRecord());
+    const auto file = writeFile(dir.path() / "a.hex",
+                                dataRecords(0x7A00, {1, 2, 3, 4}) + dataRecords(0x2000, bytes) +
+                                    dataRecords(0x1FFE, {5, 6}) + endRecord());
     const auto dump = dir.path() / "a.bin";
     const auto result =
         runProcess({inspectPath(), "KVTC/1-4400", file.string(), "--dump", dump.string()});
@@ -44,27 +45,42 @@ TEST(InspectCli, PrintsRegionLengthAndCrcAndDumpsTheRegion) {
     char crcLine[32];
     std::snprintf(crcLine, sizeof crcLine, "CRC8 = %02x hex\n", crc8Reference(bytes, 0x58FF));
     for (const char* expected :
-         {static_cast<const char*>(crcLine), "0x002000 to 0x0079FF", "0x100 hex, 256 bytes"})
+         {static_cast<const char*>(crcLine), "0x002000 to 0x0079FF", "0x100 hex, 256 bytes",
+          "\n6 bytes outside the region 0x2000-0x79FF ignored: 0x1FFE-0x1FFF, 0x7A00-0x7A03\n"})
         EXPECT_NE(result.output.find(expected), std::string::npos) << result.output;
     EXPECT_EQ(readFile(dump.string()), std::string(bytes.begin(), bytes.end()));
 }
 
+// A file that does not load is named with the line and the reason after
+// HEX2BIN ERROR; nothing is dumped, nor when the dump cannot be written.
 TEST(InspectCli, FailedLoadOrUnwritableDumpExitsWithOneAndWritesNoDump) {
     TempDir dir;
-    const std::string good =
-        writeFile(dir.path() / "good.hex", dataRecords(0x2000, {1}) + endRecord()).string();
-    const std::string out = (dir.path() / "out.bin").string();
-    const std::pair<std::string, std::string> cases[] = {
-        {writeFile(dir.path() / "bad.hex", ":0120000001DD\n").string(), out},
-        {writeFile(dir.path() / "other.hex", dataRecords(0x1000, {1, 2, 3}) + endRecord()).string(),
-         out},
-        {(dir.path() / "absent.hex").string(), out},
-        {good, (dir.path() / "missing-folder" / "a.bin").string()},
+    const std::pair<const char*, std::string> cases[] = {
+        // file (null text: none), report
+        {":0120000001DD\n", ":1: checksum mismatch: the record ends in 0xDD, its bytes need 0xDE"},
+        {"\r\n:01200000G1DE\n", ":2: bad character 'G' in a record"},
+        {":0120000601D8\n", ":1: unknown record type 0x06"},
+        {":00000001F", ":1: record cut short by the end of the file"},
+        {":0120000001DE\n\n", ":2: the file ends before the end record"},
+        {":03100000010203E7\n:00000001FF\n", ":1: no data inside the region 0x2000-0x79FF"},
+        {":0120000001DE\r\n:0179FF002463\r\n:00000001FF\r\n",
+         ":2: data 0x24 at the CRC byte 0x79FF: only 0xFF or the image CRC 0xF8 can be verified "
+         "there"},
+        {nullptr, ": cannot open: No such file or directory"},
+        {":0120000001DE\n:00000001FF\n", ""},  // loads, but the dump's folder is missing
     };
-    for (const auto& [file, dump] : cases) {
+    int number = 0;
+    for (const auto& [text, reported] : cases) {
+        const std::string file = (dir.path() / (std::to_string(++number) + ".hex")).string();
+        if (text != nullptr) writeFile(file, text);
+        const std::string dump =
+            (dir.path() / (reported.empty() ? "missing-folder/a.bin" : "a.bin")).string();
         const auto result = runProcess({inspectPath(), "KVTC/1-4400", file, "--dump", dump});
         EXPECT_EQ(result.exitCode, 1) << file;
-        EXPECT_EQ(result.output.find("HEX2BIN ERROR\n") != std::string::npos, file != good) << file;
+        EXPECT_EQ(
+            result.output.find("HEX2BIN ERROR\n" + file + reported + "\n") != std::string::npos,
+            !reported.empty())
+            << result.output;
         EXPECT_FALSE(std::filesystem::exists(dump)) << file;
     }
 }

@@ -1,14 +1,13 @@
 // romwright-inspect: the operator's check of an Intel HEX file before a device
 // is touched. Loads the file exactly as a programming job would and prints the
-// image length and the CRC-8 that the device will be asked to confirm.
+// image length and the CRC-8 that the device will be asked to confirm, the bytes
+// outside the model's region that the load ignores, or where and why the file
+// does not load.
 #include <cstdio>
-#include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/DeviceModel.h"
-#include "engine/FlashJob.h"
 #include "engine/HexImage.h"
 
 namespace {
@@ -30,7 +29,9 @@ void printUsage(std::FILE* out, const rw::ModelTable& models) {
                  "\n"
                  "Loads the Intel HEX file FILE for the controller model MODEL as a\n"
                  "programming job would, and prints the model's flash region, the image\n"
-                 "length and the image CRC-8 that the device will confirm.\n"
+                 "length and the image CRC-8 that the device will confirm. Data outside\n"
+                 "the region is ignored and reported; a file that does not load is\n"
+                 "reported as FILE:LINE: reason.\n"
                  "\n"
                  "  --dump OUT  also write the flat image (image length bytes, starting at\n"
                  "              the region's first address) to the file OUT\n"
@@ -81,32 +82,32 @@ void printRegion(const rw::DeviceModel& model) {
                 last - first + 1, last);
 }
 
-bool writeDump(const std::string& path, const rw::FlashJob& job) {
+bool writeDump(const std::string& path, const rw::HexLoad& load) {
     std::FILE* out = std::fopen(path.c_str(), "wb");
     if (out == nullptr) return false;
-    size_t length = static_cast<size_t>(job.imageLength);
-    bool written = length == 0 || std::fwrite(job.image.get(), 1, length, out) == length;
+    size_t length = static_cast<size_t>(load.imageLength);
+    bool written = length == 0 || std::fwrite(load.image.get(), 1, length, out) == length;
     return std::fclose(out) == 0 && written;
 }
 
 int inspect(const Options& options, const rw::DeviceModel& model) {
-    auto job = std::make_unique<rw::FlashJob>();
-    job->model = &model;
-    if (options.file.size() >= sizeof job->imagePath) {
-        std::fprintf(stderr, "romwright-inspect: file name too long\n");
-        return EXIT_USAGE;
-    }
-    std::memcpy(job->imagePath, options.file.c_str(), options.file.size() + 1);
-
     printRegion(model);
-    if (!rw::loadHexImage(*job)) {
+    const rw::HexLoad load = rw::loadHex(options.file, model);
+    const std::string ignored = rw::formatIgnoredBytes(load.ignored, model);
+    if (!ignored.empty()) std::printf("%s\n", ignored.c_str());
+    if (!load.loaded()) {
         std::printf("HEX2BIN ERROR\n");
+        if (load.line > 0) {
+            std::printf("%s:%d: %s\n", options.file.c_str(), load.line, load.error.c_str());
+        } else {
+            std::printf("%s: %s\n", options.file.c_str(), load.error.c_str());
+        }
         return EXIT_LOAD_FAILED;
     }
-    std::printf("Image length: 0x%X hex, %d bytes\n", static_cast<unsigned>(job->imageLength),
-                job->imageLength);
-    std::printf("CRC8 = %02x hex\n", rw::imageCrc8(*job));
-    if (!options.dumpPath.empty() && !writeDump(options.dumpPath, *job)) {
+    std::printf("Image length: 0x%X hex, %d bytes\n", static_cast<unsigned>(load.imageLength),
+                load.imageLength);
+    std::printf("CRC8 = %02x hex\n", rw::imageCrc8(load.image.get(), load.imageLength, model));
+    if (!options.dumpPath.empty() && !writeDump(options.dumpPath, load)) {
         std::fprintf(stderr, "romwright-inspect: cannot write %s\n", options.dumpPath.c_str());
         return EXIT_LOAD_FAILED;
     }
