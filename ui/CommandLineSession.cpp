@@ -5,6 +5,7 @@
 #include "control/JobController.h"
 #include "engine/Clock.h"
 #include "engine/FlashJob.h"
+#include "engine/HexImage.h"
 #include "ui/SignalAbort.h"
 
 namespace {
@@ -48,7 +49,14 @@ void CommandLineSession::checkStall() {
     if (stall_.expired(clock_.nowMs())) controller_.abortForStall(stall_.limitSeconds());
 }
 
-void CommandLineSession::jobStarted(const rw::FlashJob&) {
+void CommandLineSession::jobStarted(const rw::FlashJob& job) {
+    // Bytes outside the model's region are dropped from the image; a script
+    // should hear of it (a program linked for the wrong address looks like this).
+    if (job.model != nullptr) {
+        const rw::HexLoad hex = rw::loadHex(job.imagePath, *job.model);
+        const std::string ignored = rw::formatIgnoredBytes(hex.ignored, *job.model);
+        if (hex.loaded() && !ignored.empty()) warning(ignored);
+    }
     stall_.jobStarted(clock_.nowMs());
     if (stall_.limitSeconds() > 0) stallTimer_.start();
 }

@@ -251,6 +251,15 @@ TEST_F(ControllerTest, AConfirmedListAlwaysStarts) {
     }
 }
 
+TEST_F(ControllerTest, AnAddressThatFailsTwiceIsListedOnceAndOneFailureOffersNoRetry) {
+    for (int run = 0; run < 2; ++run) {
+        controller.go();
+        finish(1);
+    }
+    EXPECT_EQ(rw::failedList(), rw::AddressList{5});
+    EXPECT_TRUE(view.only({"retry"}).empty());
+}
+
 TEST_F(ControllerTest, EscapeAfterTheFinalLineLeavesAVerifiedJobAlone) {
     controller.go();
     status("*** FLASH PROGRAMMING COMPLETE ***", 1, 1);

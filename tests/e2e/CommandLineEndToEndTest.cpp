@@ -52,7 +52,7 @@ class CommandLine : public ::testing::Test {
 
     // Starts the simulator, writes the program's settings for it in a fresh
     // folder and starts the program there, its output in files there.
-    void run(Lines simArgs, Lines args, int stallSeconds) {
+    void run(Lines simArgs, Lines args, int stallSeconds, int imageAt) {
         home_ = std::make_unique<rwtest::TempDir>();
         const std::string home = home_->str();
         simArgs.insert(simArgs.end(), {"--model", kModel, "--address", "5", "--erase-ms", "0",
@@ -64,7 +64,7 @@ class CommandLine : public ::testing::Test {
                           "[Info]\nSounds=\nStallSeconds=" + std::to_string(stallSeconds) +
                               "\nDriver=2\nIP=" + *line + "\n");
         const std::string hex = home + "/image.hex";
-        rwtest::writeFile(hex, rwtest::intelHex(0x1000, rwtest::patternImage(2048)));
+        rwtest::writeFile(hex, rwtest::intelHex(imageAt, rwtest::patternImage(2048)));
         std::replace(args.begin(), args.end(), std::string("IMAGE"), hex);
         start(std::move(args));
     }
@@ -104,8 +104,12 @@ TEST_F(CommandLine, JobsRefusalsSigtermAndTheStallLimit) {
         Lines printed;  // on standard output and, CR LF ended, in the log
         const char* error;
         bool sigterm;  // sent once the job has started; slow replies keep it running
+        int imageAt = 0x1000;
     } cases[] = {
         {{}, kJob, 60, 0, {kFlash, "*** FLASH PROGRAMMING COMPLETE ***"}, "", 0},
+        {{}, kJob, 60, 0, {kFlash, "*** FLASH PROGRAMMING COMPLETE ***"},
+         "romwright: warning: 256 bytes outside the region 0x1000-0x79FF ignored: 0x0F00-0x0FFF",
+         0, 0x0F00},
         {{"--refuse-permission"}, kJob, 60, 1, {kFlash, "5: PERMISSION DENIED"}, "", 0},
         {{}, {kModel, "5", "38400", "/none.hex"}, 60, 1, {}, "romwright: Invalid Binary File", 0},
         {{}, {kModel, "65536", "38400", "IMAGE"}, 60, 1, {}, "between 0 and 65535", 0},
@@ -114,7 +118,7 @@ TEST_F(CommandLine, JobsRefusalsSigtermAndTheStallLimit) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(&c - cases);
-        ASSERT_NO_FATAL_FAILURE(run(c.simArgs, c.args, c.stallSeconds));
+        ASSERT_NO_FATAL_FAILURE(run(c.simArgs, c.args, c.stallSeconds, c.imageAt));
         for (int waited = 0; c.sigterm && file("stdout").empty() && waited < 6000; ++waited)
             ::usleep(10000);
         if (c.sigterm) ::kill(pid_, SIGTERM);
