@@ -113,7 +113,8 @@ class DevicePeer {
             socklen_t fromLength = sizeof from;
             ssize_t n = ::recvfrom(listenFd_, request, sizeof request, 0,
                                    reinterpret_cast<sockaddr*>(&from), &fromLength);
-            if (n < 7 || static_cast<size_t>(n) < requestLength(request, n)) continue;
+            if (n < 7 || static_cast<size_t>(n) < requestLength(request, static_cast<size_t>(n)))
+                continue;
             size_t length = buildReply(request, reply);
             ::sendto(listenFd_, reply, length, 0, reinterpret_cast<sockaddr*>(&from), fromLength);
         }
@@ -233,7 +234,6 @@ void runRaw(benchmark::State& state, bool stream, uint16_t port) {
         }
     } recorder;
     bench.job.replyTimeoutMs = 0;
-    rw::setRequestSequence(0);
     protocolRequest(recorder, bench.job, block);
     const std::vector<uint8_t> frame = recorder.frame;
     uint8_t reply[64];
@@ -285,7 +285,7 @@ int main(int argc, char** argv) {
     if (std::getenv("ROMWRIGHT_BENCH_NO_PIN") == nullptr) {
         cpu_set_t one;
         CPU_ZERO(&one);
-        CPU_SET(sched_getcpu(), &one);
+        CPU_SET(static_cast<size_t>(sched_getcpu()), &one);
         sched_setaffinity(0, sizeof one, &one);
     }
     benchmark::Initialize(&argc, argv);

@@ -17,8 +17,10 @@
 #include <map>
 #include <memory>
 
-#include "engine/HeadlessRunner.h"
+#include "engine/FlashJob.h"
 #include "engine/JobNotifier.h"
+#include "engine/JobRunner.h"
+#include "engine/ProgramDevice.h"
 #include "link/SerialPortPaths.h"
 #include "tests/sequence/SequenceSupport.h"
 #include "tests/sequence/SimProcess.h"
@@ -90,7 +92,7 @@ void pinToOneCpu() {
         if (std::getenv("ROMWRIGHT_BENCH_NO_PIN") != nullptr) return false;
         cpu_set_t one;
         CPU_ZERO(&one);
-        CPU_SET(sched_getcpu(), &one);
+        CPU_SET(static_cast<size_t>(sched_getcpu()), &one);
         return sched_setaffinity(0, sizeof one, &one) == 0;
     }();
     (void)pinned;
@@ -120,7 +122,6 @@ Simulator& simulator(int linkKind) {
         size_t at = line->find("/dev/");
         size_t end = line->find_first_of(" \t", at);
         sim->ptyPath = line->substr(at, end == std::string::npos ? end : end - at);
-        rw::setSerialPortResolver([path = sim->ptyPath](int) { return path; });
     } else {
         sim->port = std::atoi(line->substr(line->rfind(':') + 1).c_str());
     }
@@ -242,7 +243,7 @@ void runEngine(benchmark::State& state, int linkKind) {
         state.SkipWithError("romwright-sim did not start");
         return;
     }
-    rw::HeadlessRequest request;
+    rw::JobRequest request;
     request.model = &benchModel();
     request.deviceAddress = kDeviceAddress;
     request.linkKind = linkKind;
@@ -252,17 +253,19 @@ void runEngine(benchmark::State& state, int linkKind) {
     request.imagePath = workspace().imagePath;
     double loadMs = 0;
     for (auto _ : state) {
-        rw::HeadlessRunner runner;
+        rw::WorkerServices services;
+        services.serialPortPath = [path = sim.ptyPath](int) { return path; };
+        rw::JobRunner runner(services);
         auto started = std::chrono::steady_clock::now();
-        runner.setObserver([&](const rw::Notification& record, rw::FlashJob&) {
-            if (record.kind != rw::Notification::Kind::Crc) return;
+        std::string last;
+        runner.setListener([&](const rw::JobEvent& event, rw::FlashJob&) {
+            if (event.kind == rw::JobEvent::Kind::Status) last = event.text;
+            if (event.kind != rw::JobEvent::Kind::Crc) return;
             loadMs += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
                                                                 started)
                           .count();
         });
-        rw::HeadlessResult result = runner.run(request);
-        if (result.failed != 0) {
-            std::string last = result.statusLines().empty() ? "" : result.statusLines().back();
+        if (runner.run(request) != 0) {
             state.SkipWithError(("job failed: " + last).c_str());
             return;
         }

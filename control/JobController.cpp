@@ -7,9 +7,9 @@
 #include <cstring>
 #include <ctime>
 
+#include "base/Clock.h"
 #include "control/AddressLists.h"
 #include "control/TextNumbers.h"
-#include "engine/Clock.h"
 #include "engine/FlashJob.h"
 
 namespace rw {

@@ -4,13 +4,17 @@
 #include <cstdio>
 #include <memory>
 
-#include "engine/Codes.h"
+#include "base/Codes.h"
 #include "engine/DeviceModel.h"
 #include "engine/WorkerThread.h"
 
 namespace rw {
 
 class JobNotifier;
+struct WorkerServices;
+
+// Frame buffer size of the job record; the longest request is 141 bytes.
+constexpr int FRAME_BUFFER_SIZE = 512;
 
 // The one job record shared by the window, the programming thread and the
 // animation thread. Value-initialise it (`new FlashJob{}`): every field starts at
@@ -19,12 +23,12 @@ class JobNotifier;
 // so those four are atomic; the status text changes hands only inside a
 // synchronous status call.
 struct FlashJob {
-    int32_t deviceAddress = 0;  // 0..65535; only the low 16 bits go on the wire
-    int32_t port = 0;           // COM port number 1..8, or the IP port
-    int32_t baudRate = 0;       // serial speed in bit/s
+    int32_t deviceAddress = 0;             // 0..65535; only the low 16 bits go on the wire
+    int32_t port = 0;                      // COM port number 1..8, or the IP port
+    int32_t baudRate = 0;                  // serial speed in bit/s
     std::atomic<int32_t> imageLength{0};   // bytes in the flat image
     std::atomic<int32_t> bytesWritten{0};  // image bytes already written to the device
-    int32_t linkKind = 0;       // LINK_SERIAL, LINK_TCP, LINK_UDP (other values: serial)
+    int32_t linkKind = 0;                  // LINK_SERIAL, LINK_TCP, LINK_UDP (other values: serial)
     std::atomic<uint8_t> running{0};
     std::atomic<uint8_t> failed{0};
     uint8_t autoExit = 0;  // started from the command line: quit when the job ends
@@ -40,6 +44,9 @@ struct FlashJob {
     std::FILE* logFile = nullptr;
     WorkerThread workerThread;
     const DeviceModel* model = nullptr;
+    // The running programming thread's services (clock, reply wait, request
+    // sequence) as the protocol uses them; null between jobs: the defaults.
+    const WorkerServices* services = nullptr;
 };
 
 }  // namespace rw

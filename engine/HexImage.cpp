@@ -22,7 +22,7 @@ constexpr std::array<uint8_t, 256> makeCrcTable() {
             crc = (crc & 1) ? static_cast<uint8_t>((crc >> 1) ^ 0x8C)
                             : static_cast<uint8_t>(crc >> 1);
         }
-        table[index] = crc;
+        table[static_cast<size_t>(index)] = crc;
     }
     return table;
 }
@@ -315,7 +315,7 @@ HexLoad loadHex(const std::string& path, const DeviceModel& model) {
     // byte already written there keeps the CRC from verifying unless it is still
     // erased (0xFF) or already is the CRC; refuse before the device is touched.
     if (length == model.flashEnd - model.pageOffset()) {
-        const uint8_t stored = result.image[length - 1];
+        const uint8_t stored = result.image[static_cast<size_t>(length - 1)];
         const uint8_t crc = stored == 0xFF ? 0xFF : imageCrc8(result.image.get(), length, model);
         if (stored != crc) {
             result.line = parser.crcByteLine();

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "engine/Clock.h"
+#include "base/Clock.h"
 #include "engine/FlashJob.h"
 #include "engine/HexImage.h"
 #include "engine/JobNotifier.h"
@@ -15,6 +15,7 @@
 #include "engine/Sounds.h"
 #include "engine/SyncMailbox.h"
 #include "engine/WorkerThread.h"
+#include "link/SerialPortPaths.h"
 #include "link/SerialTransport.h"
 #include "link/TcpTransport.h"
 #include "link/Transport.h"
@@ -34,9 +35,8 @@ constexpr int kServeWaitMs = 5;
 
 constexpr const char* kCompleteLine = "*** FLASH PROGRAMMING COMPLETE ***";
 
-// The extension of the path's file name, with its dot ("" when there is none),
-// found the way the classic path splitter finds it: after the last '.' of the
-// last path component.
+// The extension of the path's file name, with its dot ("" when there is none):
+// from the last '.' of the last path component on.
 std::string fileExtension(const char* path) {
     std::string text(path, strnlen(path, sizeof(FlashJob::imagePath)));
     size_t nameStart = text.find_last_of('/');
@@ -61,7 +61,7 @@ bool isHexExtension(const std::string& extension) {
 class DeviceRun {
   public:
     DeviceRun(FlashJob& job, const WorkerServices& services)
-        : job_(job), services_(services), clock_(engineClock()) {}
+        : job_(job), services_(services), clock_(services.clockToUse()) {}
 
     unsigned run();
 
@@ -92,6 +92,7 @@ class DeviceRun {
 };
 
 unsigned DeviceRun::run() {
+    job_.services = &services_;
     schemeFolder_ = schemeFolder();
     if (!openLink()) return finish();
 
@@ -123,7 +124,7 @@ unsigned DeviceRun::run() {
 }
 
 bool DeviceRun::openLink() {
-    link_ = services_.makeLink ? services_.makeLink(job_) : createLink(job_);
+    link_ = services_.makeLink ? services_.makeLink(job_) : createLink(job_, services_);
     if (link_ && link_->lastError() == 0) return true;
     job_.failed = 1;
     setStatus("%s PORT INITIALIZE ERROR", link_ ? link_->linkName() : "");
@@ -232,6 +233,7 @@ unsigned DeviceRun::finish() {
     job_.running = 0;
     job_.image.reset();
     link_.reset();
+    job_.services = nullptr;
     if (job_.autoExit && job_.window != nullptr) job_.window->postQuit(static_cast<int>(failed));
     return failed;
 }
@@ -253,14 +255,16 @@ void DeviceRun::playScheme(const char* file, int flags) {
 
 }  // namespace
 
-std::unique_ptr<Transport> createLink(FlashJob& job) {
+std::unique_ptr<Transport> createLink(FlashJob& job, const WorkerServices& services) {
     switch (job.linkKind) {
         case LINK_TCP:
             return std::make_unique<TcpTransport>(job.hostName, job.port);
         case LINK_UDP:
             return std::make_unique<UdpTransport>(job.hostName, job.port);
         default:
-            return std::make_unique<SerialTransport>(job.port);
+            return std::make_unique<SerialTransport>(
+                job.port, services.serialPortPath ? services.serialPortPath(job.port)
+                                                  : defaultSerialDevicePath(job.port));
     }
 }
 

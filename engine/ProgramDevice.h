@@ -2,28 +2,21 @@
 #include <functional>
 #include <memory>
 
+#include "engine/WorkerServices.h"
+
 namespace rw {
 
 struct FlashJob;
-class SoundPlayer;
 class SyncMailbox;
 class Transport;
 class WorkerThread;
 
-// What a programming thread needs besides the job record. The window fills one
-// per program; tests fill their own. The notifier is job.window.
-struct WorkerServices {
-    SoundPlayer* sound = nullptr;  // null: no sounds at all
-    // Creates the link for the job's linkKind; empty: the real links.
-    std::function<std::unique_ptr<Transport>(FlashJob&)> makeLink;
-};
-
 // The real link for the job: TCP (hostName, port), UDP (hostName, port), or
-// serial (port) for any other linkKind.
-std::unique_ptr<Transport> createLink(FlashJob& job);
+// serial (port, at the device path services give it) for any other linkKind.
+std::unique_ptr<Transport> createLink(FlashJob& job, const WorkerServices& services);
 
 // Programs one device from the filled job record; returns the final `failed`
-// flag (0 or 1). Runs on the job's workerThread.
+// flag (0 or 1). Runs on the job's workerThread. The notifier is job.window.
 unsigned ProgramDeviceThread(FlashJob& job, const WorkerServices& services);
 
 // Starts ProgramDeviceThread on job.workerThread.

@@ -4,10 +4,11 @@
 #include <atomic>
 #include <cstring>
 
-#include "engine/Clock.h"
-#include "engine/Codes.h"
+#include "base/Clock.h"
+#include "base/Codes.h"
 #include "engine/FlashJob.h"
 #include "engine/HexImage.h"
+#include "engine/WorkerServices.h"
 #include "link/Transport.h"
 
 namespace rw {
@@ -23,13 +24,20 @@ constexpr int SHORT_REPLY_LENGTH = 7;
 constexpr int FULL_REPLY_LENGTH = 9;
 constexpr int MAX_BLOCK_BYTES = 128;
 constexpr int BLOCK_HEADER_BYTES = 13;
-constexpr int MODE_REPLY_TIMEOUT_MS = 3000;
 constexpr uint8_t MODE_PARAMETER_38 = 38;
 constexpr uint8_t MODE_PARAMETER_42 = 42;
 constexpr int MODE_38_SETTLE_MS = 1250;
 
-std::atomic<uint8_t> sequenceCounter{0};
-std::atomic<int> modeReplyTimeout{MODE_REPLY_TIMEOUT_MS};
+std::atomic<uint8_t> processSequence{0};
+
+// The request sequence the job's requests advance: its services' own, or the
+// process-wide one.
+std::atomic<uint8_t>& sequenceOf(const FlashJob& job) {
+    if (job.services != nullptr && job.services->requestSequence != nullptr) {
+        return *job.services->requestSequence;
+    }
+    return processSequence;
+}
 
 // Bytes 0, 1, 2, 5 and 6 of every request; exchange() fills in the source.
 void startRequest(FlashJob& job, uint8_t command) {
@@ -155,8 +163,9 @@ int exchange(Transport& link, FlashJob& job, int length, int settleMs) {
     job.replyStatus = 0;
     // Every try of one request carries the same sequence value; the next request
     // gets the next one.
-    const uint8_t sequence = sequenceCounter.load() & 3;
-    sequenceCounter.store((sequence + 1) & 3);
+    std::atomic<uint8_t>& counter = sequenceOf(job);
+    const uint8_t sequence = counter.load() & 3;
+    counter.store((sequence + 1) & 3);
     tx[3] = HOST_ADDRESS_HIGH;
     tx[4] = static_cast<uint8_t>(HOST_ADDRESS_BASE + sequence);
     tx[length - 1] = static_cast<uint8_t>(frameSum(tx, length - 1) & 0xFF);
@@ -168,7 +177,10 @@ int exchange(Transport& link, FlashJob& job, int length, int settleMs) {
         const uint32_t sent = link.write(tx, static_cast<uint32_t>(length));
         result = sent == static_cast<uint32_t>(length) ? checkReply(link, job) : LINK_FAIL;
         if (result == LINK_OK) {
-            if (settleMs != 0) engineClock().sleepMs(settleMs);
+            if (settleMs != 0) {
+                (job.services != nullptr ? job.services->clockToUse() : systemClock())
+                    .sleepMs(settleMs);
+            }
             return LINK_OK;
         }
     }
@@ -176,7 +188,8 @@ int exchange(Transport& link, FlashJob& job, int length, int settleMs) {
 }
 
 int setProgrammingMode(Transport& link, FlashJob& job, bool on) {
-    job.replyTimeoutMs = modeReplyTimeout.load(std::memory_order_relaxed);
+    job.replyTimeoutMs =
+        job.services != nullptr ? job.services->modeReplyTimeoutMs : MODE_REPLY_TIMEOUT_MS;
     if (job.model == nullptr) return LINK_FAIL;
     uint8_t parameter = 0;
     int settleMs = 0;
@@ -246,20 +259,7 @@ int writeCrcByte(Transport& link, FlashJob& job) {
 }
 
 uint8_t requestSequence() {
-    return sequenceCounter.load() & 3;
-}
-
-void setRequestSequence(uint8_t value) {
-    sequenceCounter.store(value & 3);
-}
-
-void setModeReplyTimeoutMs(int timeoutMs) {
-    modeReplyTimeout.store(timeoutMs > 0 ? timeoutMs : MODE_REPLY_TIMEOUT_MS,
-                           std::memory_order_relaxed);
-}
-
-int modeReplyTimeoutMs() {
-    return modeReplyTimeout.load(std::memory_order_relaxed);
+    return processSequence.load() & 3;
 }
 
 }  // namespace rw

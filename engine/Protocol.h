@@ -41,15 +41,8 @@ int writeBlock(Transport& link, FlashJob& job);
 // Writes the image CRC into the region's last byte. 0 or LINK_FAIL.
 int writeCrcByte(Transport& link, FlashJob& job);
 
-// The process-wide 2-bit request sequence (0..3), advanced once per request.
+// The process-wide 2-bit request sequence (0..3), advanced once per request of
+// every job whose services bring no sequence of their own.
 uint8_t requestSequence();
-// For tests: sets the sequence to value (taken modulo 4).
-void setRequestSequence(uint8_t value);
-
-// The reply time-out that every mode request sets: 3000 ms. Tests that run
-// whole jobs against simulated devices which never answer shorten it, so they
-// do not wait real seconds; 0 restores 3000 ms.
-void setModeReplyTimeoutMs(int timeoutMs);
-int modeReplyTimeoutMs();
 
 }  // namespace rw

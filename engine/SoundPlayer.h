@@ -6,7 +6,7 @@ namespace rw {
 // Plays sound files for the engine. Every new sound stops the one still playing.
 // The window supplies the real player; tests record the calls.
 class SoundPlayer {
-public:
+  public:
     virtual ~SoundPlayer() = default;
     // Plays the file once and returns when it has ended (at most its length).
     // A missing or unreadable file plays nothing.

@@ -13,7 +13,7 @@ namespace rw {
 // serves the mailbox directly (waitForThreadEnd), so the two never wait on each
 // other, and nothing but the worker's calls runs during that wait.
 class SyncMailbox {
-public:
+  public:
     // Called on the worker thread each time a call is queued (for example to
     // post a "serve now" event to the window's event loop). May be empty.
     void setWakeHook(std::function<void()> hook);
@@ -28,7 +28,7 @@ public:
     // Wakes a thread blocked in serveFor (for example when a worker ends).
     void wake();
 
-private:
+  private:
     struct Pending {
         const std::function<void()>* fn;
         bool done;

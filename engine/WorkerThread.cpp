@@ -2,7 +2,9 @@
 
 namespace rw {
 
-WorkerThread::~WorkerThread() { join(); }
+WorkerThread::~WorkerThread() {
+    join();
+}
 
 void WorkerThread::start(std::function<unsigned()> fn) {
     join();

@@ -9,7 +9,7 @@ namespace rw {
 // function has returned, and the value it returned. The object stays valid after
 // the thread ends, so whoever waits for it never reads a released object.
 class WorkerThread {
-public:
+  public:
     WorkerThread() = default;
     ~WorkerThread();  // joins a thread that is still attached
     WorkerThread(const WorkerThread&) = delete;
@@ -26,7 +26,7 @@ public:
     // Waits for the thread to end; nothing happens when none is attached.
     void join();
 
-private:
+  private:
     std::thread thread_;
     std::atomic<bool> done_{false};
     std::atomic<unsigned> exitCode_{0};

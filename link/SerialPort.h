@@ -1,5 +1,5 @@
 #pragma once
-// The serial-device calls the serial link makes. link/posix/SerialPortPosix.cpp
+// The serial-device calls the serial link makes. link/linux/SerialPortLinux.cpp
 // implements them on termios; a Windows build adds its own implementation.
 #include <cstdint>
 #include <string>

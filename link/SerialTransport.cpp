@@ -19,21 +19,24 @@ constexpr Milliseconds HANGUP_PAUSE(5);
 }  // namespace
 
 SerialTransport::SerialTransport(int32_t number)
+    : SerialTransport(number, defaultSerialDevicePath(number)) {}
+
+SerialTransport::SerialTransport(int32_t number, std::string devicePath)
     : portSettings(std::make_unique<SerialSettings>()),
       portTimeouts(std::make_unique<SerialTimeouts>()) {
     std::snprintf(linkText, sizeof linkText, "COM%d", number);
     portNumber = number;
     portHandle = serialport::INVALID_PORT_HANDLE;
     linkKind = LINK_SERIAL;
-    errorCode = openPort() != 0 ? 0 : LINK_FAIL;
+    errorCode = openPort(devicePath) != 0 ? 0 : LINK_FAIL;
 }
 
 SerialTransport::~SerialTransport() {
     if (portHandle != serialport::INVALID_PORT_HANDLE) closePort();
 }
 
-int SerialTransport::openPort() {
-    portHandle = serialport::openDevice(serialDevicePath(portNumber));
+int SerialTransport::openPort(const std::string& devicePath) {
+    portHandle = serialport::openDevice(devicePath);
     if (portHandle == serialport::INVALID_PORT_HANDLE) return 0;
     serialport::readSettings(portHandle, *portSettings);
     SerialSettings& s = *portSettings;

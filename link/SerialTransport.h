@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "link/SerialPort.h"
 #include "link/Transport.h"
@@ -8,11 +9,14 @@
 namespace rw {
 
 // A COM port link: 8 data bits, no parity, two stop bits, no flow control,
-// DTR and RTS inactive, 19200 bit/s until setBaudRate. COM port N is the
-// device that serialDevicePath(N) names; the link's name stays "COMN".
+// DTR and RTS inactive, 19200 bit/s until setBaudRate. The link's name is
+// "COMN" whatever device stands behind COM port N.
 class SerialTransport : public Transport {
   public:
+    // COM port N on /dev/ttyS<N-1>.
     explicit SerialTransport(int32_t portNumber);
+    // COM port N on the given device.
+    SerialTransport(int32_t portNumber, std::string devicePath);
     ~SerialTransport() override;
 
     // Stop-bit code 0 one, 1 one and a half (two on POSIX), 2 two. The code is
@@ -50,7 +54,7 @@ class SerialTransport : public Transport {
     static uint32_t quietTimeMs(uint32_t bitsPerSecond, uint32_t replyWaitMs);
 
   private:
-    int openPort();
+    int openPort(const std::string& devicePath);
     int closePort();
     // Applies portSettings; non-zero when the port accepted them.
     int applyPortSettings();

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "engine/Clock.h"
+#include "base/Clock.h"
 
 namespace rw {
 

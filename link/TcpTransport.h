@@ -6,7 +6,7 @@ namespace rw {
 // A TCP link to host:port. The connection attempt is bounded, so a dead host
 // fails the link instead of holding the programming thread for minutes.
 class TcpTransport : public SocketTransport {
-public:
+  public:
     static constexpr uint32_t CONNECT_TIMEOUT_MS = 10000;
 
     TcpTransport(const char* hostText, int32_t port,
@@ -18,7 +18,7 @@ public:
     // The count the stream took, 0 on failure (a closed peer never raises SIGPIPE).
     uint32_t write(const uint8_t* data, uint32_t length) override;
 
-private:
+  private:
     int openSocket(uint32_t connectTimeoutMs);
 };
 

@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-#include "engine/Codes.h"
+#include "base/Codes.h"
 
 namespace rw {
 
@@ -10,7 +10,7 @@ namespace rw {
 // LINK_FAIL); the destructor closes it. There is no reopening. Only the
 // programming thread that created a link uses it, so links take no locks.
 class Transport {
-public:
+  public:
     Transport();
     virtual ~Transport();
     Transport(const Transport&) = delete;
@@ -55,7 +55,7 @@ public:
     // Hands bytes to the link; the number accepted, 0 on failure.
     virtual uint32_t write(const uint8_t* data, uint32_t length) = 0;
 
-protected:
+  protected:
     int32_t errorCode = 0;
     int32_t linkKind = 0;
     int32_t portNumber = 0;

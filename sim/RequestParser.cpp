@@ -9,8 +9,9 @@ void RequestParser::feed(const uint8_t* data, size_t length) {
 }
 
 std::optional<RequestParser::Event> RequestParser::take(Kind kind, size_t count) {
-    Event event{kind, std::vector<uint8_t>(buffer_.begin(), buffer_.begin() + count)};
-    buffer_.erase(buffer_.begin(), buffer_.begin() + count);
+    const auto end = buffer_.begin() + static_cast<std::ptrdiff_t>(count);
+    Event event{kind, std::vector<uint8_t>(buffer_.begin(), end)};
+    buffer_.erase(buffer_.begin(), end);
     return event;
 }
 

@@ -47,7 +47,7 @@ SimDevice::Response SimDevice::handle(const Request& request, int64_t nowMs) {
 }
 
 uint8_t SimDevice::checkModelCode(const Request& request) const {
-    unsigned code = request.payload()[0] << 8 | request.payload()[1];
+    const unsigned code = unsigned{request.payload()[0]} << 8 | request.payload()[1];
     return code == model_.code ? STATUS_OK : STATUS_WRONG_MODEL;
 }
 

@@ -125,8 +125,8 @@ const std::map<std::string, OptionRule>& optionTable() {
          {true, [](const std::string& v,
                    SimOptions& o) { return setInt(v, 1, 10000000, &o.timing.baud); }}},
         {"--address",
-         {true, [](const std::string& v,
-                   SimOptions& o) { return addAddress(v, &o.config.addresses); }}},
+         {true,
+          [](const std::string& v, SimOptions& o) { return addAddress(v, &o.config.addresses); }}},
         {"--model",
          {true,
           [](const std::string& v, SimOptions& o) {

@@ -12,7 +12,7 @@ class Dialog100;
 // for every item the record does not give.
 class AboutDialog : public QDialog {
     Q_OBJECT
-public:
+  public:
     // recordPath: where to read the version record (the compiled one by default).
     explicit AboutDialog(QWidget* parent = nullptr, const QString& recordPath = {});
     ~AboutDialog() override;
@@ -23,7 +23,7 @@ public:
     // Moves the two texts between the statics and the members.
     void exchange(bool toMembers);
 
-private:
+  private:
     void readVersionRecord(const QString& recordPath);
 
     std::unique_ptr<Ui::Dialog100> ui_;

@@ -3,8 +3,8 @@
 #include <QPainter>
 #include <vector>
 
-#include "engine/Clock.h"
-#include "engine/Codes.h"
+#include "base/Clock.h"
+#include "base/Codes.h"
 #include "engine/FlashJob.h"
 #include "ui/Artwork.h"
 
@@ -56,7 +56,7 @@ void AnimationThread::start(const rw::FlashJob& job, FrameSink sink, QColor back
     initArtwork();
     setBackground(background);
     done_.store(false, std::memory_order_release);
-    rw::Clock* sleeper = clock != nullptr ? clock : &rw::engineClock();
+    rw::Clock* sleeper = clock != nullptr ? clock : &rw::systemClock();
     thread_ = std::thread([this, &job, sink = std::move(sink), sleeper, ended = std::move(ended)] {
         run(job, sink, *sleeper);
         done_.store(true, std::memory_order_release);

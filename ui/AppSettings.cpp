@@ -6,7 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
-#include <array>
+#include <map>
 
 #include "link/SerialPortPaths.h"
 
@@ -47,17 +47,15 @@ bool prepareDataFolder(const QString& folder) {
     return true;
 }
 
-void installSerialPortSettings() {
-    std::array<std::string, 8> paths;
+std::function<std::string(int)> serialPortSettings() {
+    std::map<int, std::string> paths;
     auto settings = openSettings();
     for (int n = 1; n <= 8; ++n) {
-        const QString fallback = QStringLiteral("/dev/ttyS%1").arg(n - 1);
-        paths[n - 1] = settings->value(QStringLiteral("Ports/COM%1").arg(n), fallback)
-                           .toString()
-                           .toStdString();
+        const QString path = settings->value(QStringLiteral("Ports/COM%1").arg(n)).toString();
+        if (!path.isEmpty()) paths[n] = path.toStdString();
     }
-    rw::setSerialPortResolver([paths](int portNumber) -> std::string {
-        if (portNumber >= 1 && portNumber <= 8) return paths[portNumber - 1];
-        return "/dev/ttyS" + std::to_string(portNumber - 1);
-    });
+    return [paths](int portNumber) {
+        const auto entry = paths.find(portNumber);
+        return entry != paths.end() ? entry->second : rw::defaultSerialDevicePath(portNumber);
+    };
 }

@@ -1,6 +1,8 @@
 #pragma once
 #include <QString>
+#include <functional>
 #include <memory>
+#include <string>
 
 class QSettings;
 
@@ -19,6 +21,6 @@ QString defaultDataFolder();
 // cannot be created.
 bool prepareDataFolder(const QString& folder);
 
-// Makes the links resolve COM port numbers through "Ports/COM1".."Ports/COM8"
-// (default /dev/ttyS<N-1>), read once now.
-void installSerialPortSettings();
+// The device path of each COM port number as the settings give it in
+// "Ports/COM1".."Ports/COM8" (read once now), /dev/ttyS<N-1> without an entry.
+std::function<std::string(int portNumber)> serialPortSettings();

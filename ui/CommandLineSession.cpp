@@ -2,8 +2,8 @@
 
 #include <unistd.h>
 
+#include "base/Clock.h"
 #include "control/JobController.h"
-#include "engine/Clock.h"
 #include "engine/FlashJob.h"
 #include "engine/HexImage.h"
 #include "ui/SignalAbort.h"

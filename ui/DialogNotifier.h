@@ -11,7 +11,7 @@ class ProgrammerDialog;
 // or directly while it waits for the worker to end); the worker waits inside
 // each one. Completion and the quit request are queued calls on the dialog.
 class DialogNotifier : public rw::JobNotifier {
-public:
+  public:
     explicit DialogNotifier(ProgrammerDialog& dialog);
     ~DialogNotifier() override;
 
@@ -22,7 +22,7 @@ public:
     void postFlashDone(int failed) override;
     void postQuit(int exitCode) override;
 
-private:
+  private:
     ProgrammerDialog& dialog_;
     rw::SyncMailbox mailbox_;
     // Queued calls go through this object, which lives on the window thread; Qt

@@ -2,7 +2,7 @@
 
 #include <QSettings>
 
-#include "engine/Codes.h"
+#include "base/Codes.h"
 #include "ui/AppSettings.h"
 
 MainSettings MainSettings::read(int modelRows) {

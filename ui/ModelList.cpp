@@ -5,14 +5,14 @@
 namespace modellist {
 
 void fill(QComboBox& list, const rw::ModelTable& models) {
-    for (int row = 0; row < static_cast<int>(models.size()); ++row) {
+    for (size_t row = 0; row < models.size(); ++row) {
         const QString name = QString::fromStdString(models[row]->name);
         int at = 0;
         while (at < list.count() &&
                QString::compare(list.itemText(at), name, Qt::CaseInsensitive) <= 0) {
             ++at;
         }
-        list.insertItem(at, name, row);
+        list.insertItem(at, name, static_cast<int>(row));
     }
 }
 

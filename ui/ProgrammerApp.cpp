@@ -104,7 +104,6 @@ int runProgrammerApp(int argc, char** argv) {
     rw::setDataFolder(dataFolder.toStdString());
     rw::setSoundScheme(
         openSettings()->value(QStringLiteral("Info/Sounds"), QString()).toString().toStdString());
-    installSerialPortSettings();
 
     SoundEffectOutput soundOutput;
     QtSoundPlayer soundPlayer(soundOutput);
@@ -114,6 +113,7 @@ int runProgrammerApp(int argc, char** argv) {
     options.commandLineOutput = plan.commandLine;
     options.handleSignals = plan.commandLine;
     options.services.sound = &soundPlayer;
+    options.services.serialPortPath = serialPortSettings();
 
     auto dialog = std::make_unique<ProgrammerDialog>(options);
     dialog->exec();

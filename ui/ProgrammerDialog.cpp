@@ -10,7 +10,7 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 
-#include "engine/Clock.h"
+#include "base/Clock.h"
 #include "engine/Sounds.h"
 #include "ui/AboutDialog.h"
 #include "ui/Artwork.h"
@@ -55,7 +55,7 @@ ProgrammerDialog::ProgrammerDialog(DialogOptions options, QWidget* parent)
     : QDialog(parent),
       options_(std::move(options)),
       ui_(std::make_unique<Ui::Dialog102>()),
-      controller_(*this, options_.clock != nullptr ? *options_.clock : rw::engineClock(), models_),
+      controller_(*this, options_.services.clockToUse(), models_),
       notifier_(std::make_unique<DialogNotifier>(*this)) {
     ui_->setupUi(this);
     setFont(dialogFont());
@@ -152,7 +152,7 @@ void ProgrammerDialog::connectControls() {
 
 void ProgrammerDialog::initDialog() {
     exchange(false);
-    const int designated = settings_.device;
+    const auto designated = static_cast<size_t>(settings_.device);
     soundOnBitmap = QPixmap(QStringLiteral(":/bitmaps/146.png"));
     soundOffBitmap = QPixmap(QStringLiteral(":/bitmaps/147.png"));
     soundIcon->setPixmap(soundOnBitmap);
@@ -366,5 +366,5 @@ void ProgrammerDialog::showAnimationFrame(const QImage& frame) {
 }
 
 rw::Clock& ProgrammerDialog::clock() const {
-    return options_.clock != nullptr ? *options_.clock : rw::engineClock();
+    return options_.services.clockToUse();
 }

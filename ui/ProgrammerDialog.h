@@ -41,10 +41,11 @@ struct DialogOptions {
     bool windowless = false;         // no visible window: refusals print and quit, never ask
     bool commandLineOutput = false;  // print logged statuses (and progress) as the job runs
     bool handleSignals = false;      // with commandLineOutput: SIGINT/SIGTERM abort the job
-    rw::WorkerServices services;     // the programming thread's sound player and links
-    rw::Clock* clock = nullptr;      // elapsed time and stall limit; null = the engine clock
-    int queuePauseMs = 1000;         // pause before the next queued address
-    QString siblingServer;           // empty: the sibling application's own name
+    // The programming thread's sound player, links and clock; the clock also
+    // times the elapsed line and the stall limit.
+    rw::WorkerServices services;
+    int queuePauseMs = 1000;  // pause before the next queued address
+    QString siblingServer;    // empty: the sibling application's own name
 };
 
 // The program's main window: picks the model, address, link and HEX file, starts

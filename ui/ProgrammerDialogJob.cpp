@@ -6,8 +6,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "base/Clock.h"
 #include "control/AddressLists.h"
-#include "engine/Clock.h"
 #include "engine/Sounds.h"
 #include "ui/CommandLineSession.h"
 #include "ui/DeviceListDialog.h"

@@ -16,7 +16,7 @@ struct ProgressState {
 // a fill whose width and colour follow the job, and the percentage centred on it.
 class ProgressBarButton : public QPushButton {
     Q_OBJECT
-public:
+  public:
     // Reads the job at paint time; an empty result (no job record) paints the
     // button's default appearance.
     using StateSource = std::function<std::optional<ProgressState>()>;
@@ -34,9 +34,9 @@ public:
     static void paintBar(QPainter& painter, const ProgressState& state, int widthPx, int heightPx,
                          const QPalette& palette);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     StateSource source_;
 };

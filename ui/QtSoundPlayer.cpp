@@ -3,7 +3,7 @@
 #include <QThread>
 #include <algorithm>
 
-#include "engine/Clock.h"
+#include "base/Clock.h"
 #include "ui/SoundOutput.h"
 #include "ui/WavInfo.h"
 
@@ -25,7 +25,7 @@ void QtSoundPlayer::onOutputThread(std::function<void()> fn) {
 }
 
 void QtSoundPlayer::sleepMs(int ms) {
-    rw::Clock& clock = sleeper_ != nullptr ? *sleeper_ : rw::engineClock();
+    rw::Clock& clock = sleeper_ != nullptr ? *sleeper_ : rw::systemClock();
     clock.sleepMs(ms);
 }
 

@@ -9,11 +9,11 @@ class QSocketNotifier;
 // job and wind down instead of dying mid-write. One instance at a time.
 class SignalAbort : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit SignalAbort(std::function<void(int signalNumber)> onSignal);
     ~SignalAbort() override;  // restores the default handlers
 
-private:
+  private:
     void readPipe();
 
     std::function<void(int)> onSignal_;

@@ -9,13 +9,13 @@
 // system is opened only when a sound first needs it, so a run with sounds off
 // never connects to the sound server.
 class SoundEffectOutput : public SoundOutput {
-public:
+  public:
     bool hasDevice() const override;
     void play(const QString& path, bool looping) override;
     void stop() override;
     void beep() override;
 
-private:
+  private:
     std::unique_ptr<QSoundEffect> effect_;
     mutable std::optional<bool> hasDevice_;
 };

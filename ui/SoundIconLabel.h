@@ -4,12 +4,12 @@
 // The sound indicator: a bitmap static that reports clicks.
 class SoundIconLabel : public QLabel {
     Q_OBJECT
-public:
+  public:
     explicit SoundIconLabel(QWidget* parent = nullptr);
 
-signals:
+  signals:
     void clicked();
 
-protected:
+  protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 };

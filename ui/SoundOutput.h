@@ -4,7 +4,7 @@
 // The audio device as the sound player sees it, one level above QSoundEffect.
 // Used only on the window thread. Starting a sound stops the one still playing.
 class SoundOutput {
-public:
+  public:
     virtual ~SoundOutput() = default;
     // False when the system has no audio output at all.
     virtual bool hasDevice() const = 0;

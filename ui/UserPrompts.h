@@ -11,7 +11,7 @@ class QWidget;
 // dialog. Everything goes through the installed instance, so tests answer them
 // without a human and command-line mode can refuse to ask at all.
 class UserPrompts {
-public:
+  public:
     virtual ~UserPrompts() = default;
     // An OK-only message box captioned with the application's name.
     virtual void message(QWidget* parent, const QString& text);

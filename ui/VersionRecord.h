@@ -8,7 +8,7 @@
 // product name, copyright). Values are looked up by their classic block paths,
 // such as "\StringFileInfo\040904b0\ProductVersion".
 class VersionRecord {
-public:
+  public:
     // Where the build puts the record among the program's resources.
     static QString compiledPath();
 
@@ -21,6 +21,6 @@ public:
     // The value at a block path, or empty when the record has no such key.
     std::optional<QString> query(const QString& blockPath) const;
 
-private:
+  private:
     QMap<QString, QString> values_;
 };

@@ -50,9 +50,9 @@ class RecordingView : public rw::JobView {
         if (colour != lastColour_) lines.push_back(colour);
         lastColour_ = colour;
     }
-    void startThreads(rw::FlashJob& started) override {
-        ++this->started;
-        lines.push_back("start " + std::to_string(started.deviceAddress));
+    void startThreads(rw::FlashJob& record) override {
+        ++started;
+        lines.push_back("start " + std::to_string(record.deviceAddress));
     }
     void openRetryList() override { lines.push_back("retry"); }
     void startQueuePause(int ms) override { lines.push_back("pause " + std::to_string(ms)); }

@@ -24,9 +24,9 @@ class LoopView : public RecordingView, public rw::JobNotifier {
     // Called inside each status, on the loop's thread (the window's place).
     std::function<void(rw::FlashJob&)> onStatus;
 
-    void startThreads(rw::FlashJob& job) override {
-        RecordingView::startThreads(job);
-        job.window = this;
+    void startThreads(rw::FlashJob& record) override {
+        RecordingView::startThreads(record);
+        record.window = this;
         rw::WorkerServices services;
         services.makeLink = [this](rw::FlashJob& j) -> std::unique_ptr<rw::Transport> {
             auto link = std::make_unique<FakeLink>(rw::LINK_UDP, 3001);
@@ -40,8 +40,8 @@ class LoopView : public RecordingView, public rw::JobNotifier {
             linkAddresses.push_back(address);
             return link;
         };
-        job.workerThread.start([this, &job, services] {
-            const unsigned failed = rw::ProgramDeviceThread(job, services);
+        record.workerThread.start([this, &record, services] {
+            const unsigned failed = rw::ProgramDeviceThread(record, services);
             post([this] { controller->workerEnded(); });
             return failed;
         });
@@ -51,10 +51,10 @@ class LoopView : public RecordingView, public rw::JobNotifier {
         post([this] { controller->queuePauseElapsed(); });
     }
 
-    void sendFlashStatus(rw::FlashJob& job, int ended, int logged) override {
+    void sendFlashStatus(rw::FlashJob& record, int ended, int logged) override {
         mailbox.call([&] {
             controller->flashStatus(ended, logged);
-            if (onStatus) onStatus(job);
+            if (onStatus) onStatus(record);
         });
     }
     void sendFlashCrc(rw::FlashJob&, int crc) override {

@@ -107,9 +107,14 @@ TEST_F(CommandLine, JobsRefusalsSigtermAndTheStallLimit) {
         int imageAt = 0x1000;
     } cases[] = {
         {{}, kJob, 60, 0, {kFlash, "*** FLASH PROGRAMMING COMPLETE ***"}, "", 0},
-        {{}, kJob, 60, 0, {kFlash, "*** FLASH PROGRAMMING COMPLETE ***"},
+        {{},
+         kJob,
+         60,
+         0,
+         {kFlash, "*** FLASH PROGRAMMING COMPLETE ***"},
          "romwright: warning: 256 bytes outside the region 0x1000-0x79FF ignored: 0x0F00-0x0FFF",
-         0, 0x0F00},
+         0,
+         0x0F00},
         {{"--refuse-permission"}, kJob, 60, 1, {kFlash, "5: PERMISSION DENIED"}, "", 0},
         {{}, {kModel, "5", "38400", "/none.hex"}, 60, 1, {}, "romwright: Invalid Binary File", 0},
         {{}, {kModel, "65536", "38400", "IMAGE"}, 60, 1, {}, "between 0 and 65535", 0},

@@ -84,11 +84,11 @@ TEST_P(ImageCrc8Model, WorkedNumbersFillAndTheExcludedLastByte) {
     // An image reaching the CRC byte keeps it, but the CRC leaves it out.
     auto bytes = patternBytes(static_cast<size_t>(g.largestLength), 5);
     const uint8_t expected = crc8Reference({bytes.begin(), bytes.end() - 1}, 0);
-    for (const uint8_t last : {0x00, 0xFF, 0x5A}) {
+    for (const uint8_t last : {uint8_t{0x00}, uint8_t{0xFF}, uint8_t{0x5A}}) {
         bytes.back() = last;
         auto job = jobWithImage(m, bytes);
         EXPECT_EQ(rw::imageCrc8(*job), expected) << "last byte " << int{last};
-        EXPECT_EQ(job->image[g.largestLength - 1], last);
+        EXPECT_EQ(job->image[static_cast<size_t>(g.largestLength - 1)], last);
     }
 }
 

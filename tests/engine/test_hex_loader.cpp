@@ -53,9 +53,9 @@ Bytes sparse(size_t length, std::initializer_list<std::pair<size_t, uint8_t>> se
 
 TEST(HexDigitValue, MapsDigitsOfBothCasesAndRejectsEverythingElse) {
     const std::string digits = "0123456789ABCDEF";
-    for (int value = 0; value < 16; ++value) {
-        EXPECT_EQ(rw::hexDigitValue(digits[value]), value);
-        EXPECT_EQ(rw::hexDigitValue(std::tolower(digits[value])), value);
+    for (size_t value = 0; value < 16; ++value) {
+        EXPECT_EQ(rw::hexDigitValue(digits[value]), static_cast<int>(value));
+        EXPECT_EQ(rw::hexDigitValue(std::tolower(digits[value])), static_cast<int>(value));
     }
     for (int ch : std::initializer_list<int>{'G', 'g', ' ', ':', '/', '@', '`', '\r', '\n', 0, -1,
                                              0x130, 0xC1})

@@ -5,7 +5,7 @@
 #include <mutex>
 #include <vector>
 
-#include "engine/Clock.h"
+#include "base/Clock.h"
 
 namespace rwtest {
 
@@ -27,15 +27,6 @@ class FakeClock : public rw::Clock {
     mutable std::mutex mutex_;
     int64_t nowMs_;
     std::vector<int64_t> sleeps_;
-};
-
-// Installs a clock as the engine clock for the lifetime of this object.
-class ScopedEngineClock {
-  public:
-    explicit ScopedEngineClock(rw::Clock& clock) { rw::setEngineClock(&clock); }
-    ~ScopedEngineClock() { rw::setEngineClock(nullptr); }
-    ScopedEngineClock(const ScopedEngineClock&) = delete;
-    ScopedEngineClock& operator=(const ScopedEngineClock&) = delete;
 };
 
 }  // namespace rwtest

@@ -7,7 +7,8 @@
 namespace rwtest {
 
 TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "romwright-test-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "romwright-test-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
 }

@@ -8,7 +8,7 @@ namespace rwtest {
 
 // A fresh folder under the system temporary folder, removed with the object.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -16,7 +16,7 @@ public:
     const std::filesystem::path& path() const { return path_; }
     std::string str() const { return path_.string(); }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/Codes.h"
+#include "base/Codes.h"
 #include "engine/FlashJob.h"
 #include "engine/Protocol.h"
 #include "link/Transport.h"

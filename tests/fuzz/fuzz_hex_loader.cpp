@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (load.loaded()) {
         if (load.imageLength < 0 || load.imageLength > largest) std::abort();
         const uint8_t crc = rw::imageCrc8(load.image.get(), load.imageLength, model);
-        const uint8_t last = load.image[largest - 1];
+        const uint8_t last = load.image[static_cast<size_t>(largest - 1)];
         if (load.imageLength == largest && last != 0xFF && last != crc) std::abort();
     } else if (load.imageLength != 0 || load.line <= 0) {
         std::abort();

@@ -165,7 +165,7 @@ TEST_P(NetworkLinks, WaitEndsAtTheTimeOutOrWithTheReply) {
 }
 
 INSTANTIATE_TEST_SUITE_P(UdpAndTcp, NetworkLinks, ::testing::Values(LINK_UDP, LINK_TCP),
-                         [](const auto& info) { return info.param == LINK_UDP ? "Udp" : "Tcp"; });
+                         [](const auto& test) { return test.param == LINK_UDP ? "Udp" : "Tcp"; });
 
 TEST(SocketTransport, HostTextsThatDoNotResolveFailTheLinkAndKeepItsCutName) {
     // A label longer than 63 characters cannot be put into a DNS query, so the

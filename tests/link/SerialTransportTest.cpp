@@ -34,12 +34,9 @@ TEST(SerialTransport, QuietTimeIsThreeAndAHalfCharacterTimesBoundByTheReplyWait)
         EXPECT_EQ(SerialTransport::quietTimeMs(rate, waitMs), quietMs) << rate << " " << waitMs;
 }
 
-TEST(SerialPortPaths, PortNumberNMapsToTtySNMinusOneUnlessAResolverIsInstalled) {
-    setSerialPortResolver([](int n) { return "/dev/ttyUSB" + std::to_string(n); });
-    EXPECT_EQ(serialDevicePath(3), "/dev/ttyUSB3");
-    setSerialPortResolver(nullptr);
-    EXPECT_EQ(serialDevicePath(1), "/dev/ttyS0");
-    EXPECT_EQ(serialDevicePath(8), "/dev/ttyS7");
+TEST(SerialPortPaths, PortNumberNIsTtySNMinusOneByDefault) {
+    EXPECT_EQ(defaultSerialDevicePath(1), "/dev/ttyS0");
+    EXPECT_EQ(defaultSerialDevicePath(8), "/dev/ttyS7");
 }
 
 class SerialOverPty : public ::testing::Test {
@@ -50,13 +47,11 @@ class SerialOverPty : public ::testing::Test {
         ASSERT_EQ(openpty(&masterFd, &slaveFd, name, nullptr, nullptr), 0);
         master = Fd(masterFd);
         slave = Fd(slaveFd);
-        setSerialPortResolver([p = std::string(name)](int number) {
-            return number == TEST_PORT ? p : std::string("/nonexistent/ttyTEST");
-        });
-        link = std::make_unique<SerialTransport>(TEST_PORT);
+        path = name;
+        link = std::make_unique<SerialTransport>(TEST_PORT, path);
         ASSERT_EQ(link->lastError(), 0);
+        EXPECT_STREQ(link->linkName(), "COM7");
     }
-    void TearDown() override { setSerialPortResolver(nullptr); }
 
     void deviceSends(const Bytes& bytes, int32_t expectQueued = 0) {
         ASSERT_EQ(::write(master.get(), bytes.data(), bytes.size()), ssize_t(bytes.size()));
@@ -76,11 +71,11 @@ class SerialOverPty : public ::testing::Test {
         }
         return onTime;
     }
-    // readWithTimeout into `buffer`; the result, and the time taken in `tookMs`.
-    int32_t timedRead(uint8_t* buffer, uint32_t capacity, uint32_t timeoutMs, int64_t& tookMs) {
+    // readWithTimeout into `into`; the result, and the time taken in `takenMs`.
+    int32_t timedRead(uint8_t* into, uint32_t capacity, uint32_t timeoutMs, int64_t& takenMs) {
         const auto start = now();
-        const int32_t result = link->readWithTimeout(buffer, capacity, timeoutMs);
-        tookMs = elapsedMsSince(start);
+        const int32_t result = link->readWithTimeout(into, capacity, timeoutMs);
+        takenMs = elapsedMsSince(start);
         return result;
     }
     termios slaveSettings() {
@@ -90,6 +85,7 @@ class SerialOverPty : public ::testing::Test {
     }
 
     Fd master, slave;
+    std::string path;  // the pseudo-terminal's slave side, where COM7 is
     std::unique_ptr<SerialTransport> link;
     uint8_t buffer[512] = {};
     int64_t tookMs = 0;
@@ -121,7 +117,7 @@ TEST_F(SerialOverPty, AppliesAnyRateIncludingNonStandardOnesAndStopBitCodes) {
         EXPECT_EQ(arbitrary, rate == 250000u);
         EXPECT_NE(slaveSettings().c_cflag & CSTOPB, 0u) << "framing survives a speed change";
     }
-    for (const uint8_t code : {0, 1, 2}) {
+    for (const uint8_t code : {uint8_t{0}, uint8_t{1}, uint8_t{2}}) {
         EXPECT_NE(link->setStopBits(code), 0) << int(code);
         EXPECT_EQ((slaveSettings().c_cflag & CSTOPB) != 0, code != 0) << int(code);
     }
@@ -220,11 +216,11 @@ TEST_F(SerialOverPty, LineThatNeverGoesQuietOrAFullBufferGivesTimeout) {
 
 // Opens COM7 in a child process that has given up root's privileges (which
 // would let it ignore exclusive use): 0 opened, 1 refused, 2 could not drop them.
-int openAsUnprivilegedProcess() {
+int openAsUnprivilegedProcess(const std::string& path) {
     const pid_t child = fork();
     if (child == 0) {
         if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
-        _exit(SerialTransport(TEST_PORT).lastError() == 0 ? 0 : 1);
+        _exit(SerialTransport(TEST_PORT, path).lastError() == 0 ? 0 : 1);
     }
     int status = 0;
     if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return 2;
@@ -233,11 +229,11 @@ int openAsUnprivilegedProcess() {
 
 TEST_F(SerialOverPty, OpenIsExclusiveUntilTheLinkIsClosed) {
     ASSERT_EQ(fchmod(slave.get(), 0666), 0);
-    const int whileHeld = openAsUnprivilegedProcess();
+    const int whileHeld = openAsUnprivilegedProcess(path);
     if (whileHeld == 2) GTEST_SKIP() << "cannot open the device as another user here";
     EXPECT_EQ(whileHeld, 1) << "a second open while the first is held must fail";
     link.reset();
-    EXPECT_EQ(openAsUnprivilegedProcess(), 0) << "the port opens again once the link closed";
+    EXPECT_EQ(openAsUnprivilegedProcess(path), 0) << "the port opens again once the link closed";
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "engine/Codes.h"
+#include "base/Codes.h"
 #include "link/Transport.h"
 
 namespace rw {
@@ -12,7 +12,7 @@ namespace {
 
 // Records the lengths handed to write and read; write takes `writeResult` bytes.
 class ScriptedLink : public Transport {
-public:
+  public:
     uint32_t writeResult = 0;
     std::vector<uint32_t> writeLengths, readCapacities;
     std::vector<uint8_t> readBytes;

@@ -4,6 +4,7 @@
 #include "engine/DeviceModel.h"
 #include "engine/FlashJob.h"
 #include "engine/Protocol.h"
+#include "engine/WorkerServices.h"
 #include "fakes/FakeClock.h"
 #include "fakes/FakeLink.h"
 #include "fakes/ReplyBuilder.h"
@@ -13,11 +14,14 @@ namespace rwtest {
 // Model rows by table index.
 enum ModelRow { KVTC_4400 = 0, KVTC_4255 = 1, KVTC_3000 = 2, KVTC_5140 = 3, KVTC_5240 = 4 };
 
-// Device 101 on a KVTC/1-4400, sequence 0, the engine on a fake clock.
+// Device 101 on a KVTC/1-4400, a request sequence of its own at 0, pauses on a
+// fake clock.
 class ProtocolTest : public ::testing::Test {
   protected:
     ProtocolTest() {
-        rw::setRequestSequence(0);
+        services.clock = &clock;
+        services.requestSequence = &sequence;
+        job.services = &services;
         job.deviceAddress = 101;
         job.replyTimeoutMs = 3000;
         useModel(KVTC_4400);
@@ -26,7 +30,8 @@ class ProtocolTest : public ::testing::Test {
     // An image of `length` bytes whose byte i is (i * 7 + 3) & 0xFF.
     void giveImage(int length) {
         job.image = std::make_unique<uint8_t[]>(static_cast<size_t>(job.model->flashEnd));
-        for (int i = 0; i < length; ++i) job.image[i] = static_cast<uint8_t>(i * 7 + 3);
+        for (int i = 0; i < length; ++i)
+            job.image[static_cast<size_t>(i)] = static_cast<uint8_t>(i * 7 + 3);
         job.imageLength = length;
     }
     // A responder that refuses every request with `status`.
@@ -37,7 +42,8 @@ class ProtocolTest : public ::testing::Test {
     }
 
     FakeClock clock;
-    ScopedEngineClock scopedClock{clock};
+    std::atomic<uint8_t> sequence{0};
+    rw::WorkerServices services;
     rw::ModelTable models = rw::buildModelTable();
     rw::FlashJob job{};
     FakeLink link;

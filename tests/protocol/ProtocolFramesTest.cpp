@@ -37,7 +37,7 @@ TEST_F(ProtocolTest, ModeFrameCarriesTheModelsParameterAndTheSwitch) {
     link.setResponder(acceptingResponder());
     for (const auto& [row, on, parameter] : cases) {
         useModel(row);
-        rw::setRequestSequence(0);
+        sequence = 0;
         ASSERT_EQ(rw::setProgrammingMode(link, job, on), rw::LINK_OK);
         EXPECT_EQ(link.lastWrite(), buildRequest(0xFFFF, 0, 0x4B, {0x01, parameter, uint8_t(on)}));
     }
@@ -45,7 +45,7 @@ TEST_F(ProtocolTest, ModeFrameCarriesTheModelsParameterAndTheSwitch) {
 
 TEST_F(ProtocolTest, ModelWithoutModeParametersSendsNothingButSetsTheShortenedReplyTimeout) {
     for (const int shortened : {0, 150}) {
-        rw::setModeReplyTimeoutMs(shortened);
+        if (shortened != 0) services.modeReplyTimeoutMs = shortened;
         for (ModelRow row : {KVTC_5140, KVTC_5240}) {
             useModel(row);
             job.replyTimeoutMs = 0;
@@ -53,8 +53,7 @@ TEST_F(ProtocolTest, ModelWithoutModeParametersSendsNothingButSetsTheShortenedRe
             EXPECT_EQ(job.replyTimeoutMs, shortened ? shortened : 3000);
         }
     }
-    rw::setModeReplyTimeoutMs(0);
-    EXPECT_EQ(link.writeCount() + link.purgeCount() + rw::requestSequence(), 0);
+    EXPECT_EQ(link.writeCount() + link.purgeCount() + sequence, 0);
 }
 
 TEST_F(ProtocolTest, DeviceCommandsCarryModelCodeOrImageCrcAndUndefinedOnesAreRefused) {
@@ -84,10 +83,18 @@ TEST_F(ProtocolTest, SequenceAdvancesPerRequestNotPerTryWrapsAfterFourAndOnFailu
     EXPECT_EQ(sources, (std::vector<uint8_t>{0xF8, 0xF8, 0xF8, 0xF9, 0xFA, 0xFB, 0xF8}));
 
     FakeLink silent;
-    rw::setRequestSequence(3);
+    sequence = 3;
     EXPECT_EQ(rw::sendDeviceCommand(silent, job, rw::CMD_PERMISSION), rw::LINK_FAIL);
     EXPECT_EQ(silent.lastWrite()[4], 0xFB);
-    EXPECT_EQ(rw::requestSequence(), 0) << "a failed request still advances the sequence";
+    EXPECT_EQ(sequence, 0) << "a failed request still advances the sequence";
+
+    // A job whose services bring no sequence advances the process-wide one.
+    job.services = nullptr;
+    const uint8_t before = rw::requestSequence();
+    ASSERT_EQ(rw::sendDeviceCommand(link, job, rw::CMD_FLASH_INIT), rw::LINK_OK);
+    EXPECT_EQ(link.lastWrite()[4], 0xF8 + before);
+    EXPECT_EQ(rw::requestSequence(), (before + 1) & 3);
+    EXPECT_EQ(sequence, 0);
 }
 
 TEST_F(ProtocolTest, WriteBlockSendsAtMost128BytesAtTheRegionAddress) {
@@ -106,11 +113,12 @@ TEST_F(ProtocolTest, WriteBlockSendsAtMost128BytesAtTheRegionAddress) {
         useModel(c.row);
         giveImage(c.imageLength);
         job.bytesWritten = c.bytesWritten;
-        rw::setRequestSequence(0);
+        sequence = 0;
         ASSERT_EQ(rw::writeBlock(link, job), rw::LINK_OK);
         Bytes payload = {uint8_t(c.address >> 16), uint8_t(c.address >> 8), uint8_t(c.address),
                          uint8_t(c.count >> 8), uint8_t(c.count)};
-        for (int i = 0; i < c.count; ++i) payload.push_back(job.image[c.bytesWritten + i]);
+        for (int i = 0; i < c.count; ++i)
+            payload.push_back(job.image[static_cast<size_t>(c.bytesWritten + i)]);
         EXPECT_EQ(link.lastWrite().size(), static_cast<size_t>(c.count + 13));
         EXPECT_EQ(link.lastWrite(), buildRequest(101, 0, 0xF0, payload)) << c.address;
         EXPECT_EQ(job.bytesWritten, c.bytesWritten + c.count);
@@ -142,7 +150,7 @@ TEST_F(ProtocolTest, CrcByteGoesToTheLastByteOfTheRegion) {
     for (const auto& [row, address] : cases) {
         useModel(row);
         giveImage(200);
-        rw::setRequestSequence(0);
+        sequence = 0;
         ASSERT_EQ(rw::writeCrcByte(link, job), rw::LINK_OK);
         Bytes payload = address;
         payload.insert(payload.end(), {0x00, 0x01, rw::imageCrc8(job)});

@@ -188,7 +188,7 @@ TEST_F(ProtocolTest, LastTryDecidesBetweenRefusedAndFailed) {
         {{{refused}, {}, {buildReply(request)}}, rw::LINK_OK},
     };
     for (const auto& [script, expected] : cases) {
-        rw::setRequestSequence(0);
+        sequence = 0;
         FakeLink device;
         for (const ReplyPieces& reply : script) device.queueReplyPieces(reply);
         EXPECT_EQ(rw::sendDeviceCommand(device, job, rw::CMD_FLASH_INIT), expected);

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "engine/HeadlessRunner.h"
+#include "engine/JobRunner.h"
 #include "engine/Sounds.h"
 #include "fakes/FakeClock.h"
 #include "fakes/TestEnv.h"
@@ -18,26 +18,25 @@
 namespace rwtest {
 namespace {
 
-using Kind = rw::Notification::Kind;
-
 constexpr int kAddress = 4660;
 
 // The engine's pauses run on a fake clock; the links wait for the simulator in real time.
 class EndToEndTest : public ::testing::Test {
   protected:
-    EndToEndTest() : clockScope_(clock_), models_(rw::buildModelTable()) {
+    EndToEndTest() : models_(rw::buildModelTable()) {
         rw::setDataFolder(dir_.str());
         rw::setSoundScheme("");
+        services_.clock = &clock_;
     }
-    ~EndToEndTest() override { rw::setSerialPortResolver({}); }
 
     // Starts the simulator for the model on the link; the request for it, or
     // nothing when it did not come up.
-    std::optional<rw::HeadlessRequest> startSim(int linkKind, const rw::DeviceModel& model,
-                                                const std::vector<uint8_t>& image,
-                                                std::vector<std::string> args = {}) {
-        args.insert(args.end(), {"--model", model.name, "--address", std::to_string(kAddress),
-                                 "--erase-ms", "0", "--exit-after-verify", "--dump-dir", dir_.str()});
+    std::optional<rw::JobRequest> startSim(int linkKind, const rw::DeviceModel& model,
+                                           const std::vector<uint8_t>& image,
+                                           std::vector<std::string> args = {}) {
+        args.insert(args.end(),
+                    {"--model", model.name, "--address", std::to_string(kAddress), "--erase-ms",
+                     "0", "--exit-after-verify", "--dump-dir", dir_.str()});
         if (linkKind == rw::LINK_SERIAL) {
             args.insert(args.end(), {"--pty", "--baud", "38400"});
         } else {
@@ -48,7 +47,7 @@ class EndToEndTest : public ::testing::Test {
         std::optional<std::string> line =
             sim_.waitForLine(linkKind == rw::LINK_SERIAL ? "/dev/" : "127.0.0.2", 5000);
         if (!line) return {};
-        rw::HeadlessRequest request;
+        rw::JobRequest request;
         request.model = &model;
         request.deviceAddress = kAddress;
         request.linkKind = linkKind;
@@ -57,7 +56,7 @@ class EndToEndTest : public ::testing::Test {
         if (linkKind == rw::LINK_SERIAL) {
             size_t at = line->find("/dev/");
             std::string path = line->substr(at, line->find_first_of(" \t", at) - at);
-            rw::setSerialPortResolver([path](int) { return path; });
+            services_.serialPortPath = [path](int) { return path; };
         } else {
             request.port = std::atoi(line->substr(line->rfind(':') + 1).c_str());
         }
@@ -67,7 +66,7 @@ class EndToEndTest : public ::testing::Test {
     }
 
     FakeClock clock_{1'000'000};
-    ScopedEngineClock clockScope_;
+    rw::WorkerServices services_;
     TempDir dir_;
     rw::ModelTable models_;
     SimProcess sim_;
@@ -84,23 +83,25 @@ class EveryLink : public EndToEndTest, public ::testing::WithParamInterface<Link
 TEST_P(EveryLink, ProgramsTheDeviceWithImageAndCrc) {
     const rw::DeviceModel& model = *models_[static_cast<size_t>(GetParam().modelIndex)];
     std::vector<uint8_t> image = patternImage(300, 11);
-    std::optional<rw::HeadlessRequest> request = startSim(GetParam().linkKind, model, image);
+    std::optional<rw::JobRequest> request = startSim(GetParam().linkKind, model, image);
     ASSERT_TRUE(request);
 
-    rw::HeadlessRunner runner;
-    rw::HeadlessResult result = runner.run(*request);
+    rw::JobRunner runner(services_);
+    std::vector<std::string> statuses;
+    int crc = -1;
+    runner.setListener([&](const rw::JobEvent& event, rw::FlashJob&) {
+        if (event.kind == rw::JobEvent::Kind::Status) statuses.push_back(event.text);
+        if (event.kind == rw::JobEvent::Kind::Crc) crc = event.crc;
+    });
+    EXPECT_EQ(runner.run(*request), 0u);
 
     std::vector<std::string> expected{"FLASHING " + model.name + " @ 4660..."};
     if (model.eraseWaitSeconds != 0) expected.push_back("ERASING FLASH MEMORY...");
     for (int sent : {128, 256, 300})
         expected.push_back("SENT  " + std::to_string(sent) + " / 300  BYTES...");
     expected.push_back("*** FLASH PROGRAMMING COMPLETE ***");
-    EXPECT_EQ(result.statusLines(), expected);
-    EXPECT_EQ(result.failed, 0u);
-    auto crc = std::find_if(result.notifications.begin(), result.notifications.end(),
-                            [](const rw::Notification& n) { return n.kind == Kind::Crc; });
-    ASSERT_NE(crc, result.notifications.end());
-    EXPECT_EQ(crc->wParam, expectedCrc(model, image));
+    EXPECT_EQ(statuses, expected);
+    EXPECT_EQ(crc, expectedCrc(model, image));
 
     ASSERT_EQ(sim_.waitExit(5000), 0) << "the simulator did not see a verified device";
     // The dump holds the erased region with the image and the CRC in its last byte.
@@ -117,7 +118,7 @@ INSTANTIATE_TEST_SUITE_P(Sim, EveryLink,
                          ::testing::Values(LinkCase{"Tcp", rw::LINK_TCP, 3},
                                            LinkCase{"Udp", rw::LINK_UDP, 0},
                                            LinkCase{"Pty", rw::LINK_SERIAL, 2}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 }  // namespace
 }  // namespace rwtest

@@ -33,8 +33,12 @@ const std::string kComplete = "*** FLASH PROGRAMMING COMPLETE ***";
 uint32_t writeAddress(const Bytes& f) {
     return (uint32_t{f[7]} << 16) | (uint32_t{f[8]} << 8) | f[9];
 }
-bool isBlockWrite(const Bytes& f) { return f[5] == rw::CMD_FLASH_WRITE && f[11] != 1; }
-bool isCrcByteWrite(const Bytes& f) { return f[5] == rw::CMD_FLASH_WRITE && f[11] == 1; }
+bool isBlockWrite(const Bytes& f) {
+    return f[5] == rw::CMD_FLASH_WRITE && f[11] != 1;
+}
+bool isCrcByteWrite(const Bytes& f) {
+    return f[5] == rw::CMD_FLASH_WRITE && f[11] == 1;
+}
 std::function<bool(const Bytes&)> is(uint8_t command) {
     return [command](const Bytes& f) { return f[5] == command; };
 }
@@ -56,7 +60,8 @@ Policy silentBlocks(uint32_t address, int passes) {
 // answers through policy_ and keeps the flash it was sent.
 class ProgramDeviceTest : public ::testing::Test {
   protected:
-    ProgramDeviceTest() : clockScope_(clock_), models_(rw::buildModelTable()) {
+    ProgramDeviceTest() : models_(rw::buildModelTable()) {
+        services_.clock = &clock_;
         rw::setDataFolder(dir_.str());
         rw::setSoundScheme("Classic");
         services_.makeLink = [this](rw::FlashJob&) -> std::unique_ptr<rw::Transport> {
@@ -125,7 +130,6 @@ class ProgramDeviceTest : public ::testing::Test {
     }
 
     FakeClock clock_{1'000'000};
-    ScopedEngineClock clockScope_;
     rw::ModelTable models_;
     TempDir dir_;
     rw::WorkerServices services_;
@@ -153,7 +157,8 @@ TEST_P(CompleteRun, StatusLinesCrcFramesAndFlash) {
     if (row.eraseWaitSeconds != 0)
         expected.push_back({Kind::Status, 0, 0, "ERASING FLASH MEMORY..."});
     for (int sent : {128, 256, 300})
-        expected.push_back({Kind::Status, 0, 0, "SENT  " + std::to_string(sent) + " / 300  BYTES..."});
+        expected.push_back(
+            {Kind::Status, 0, 0, "SENT  " + std::to_string(sent) + " / 300  BYTES..."});
     expected.push_back({Kind::Status, 1, 1, kComplete});
     expected.push_back({Kind::Done, 0, 0, {}});
     EXPECT_EQ(notifier_->records(), expected);
@@ -163,8 +168,8 @@ TEST_P(CompleteRun, StatusLinesCrcFramesAndFlash) {
 
     // The 2-series models get no mode request; the others are switched in and out.
     const uint8_t write = rw::CMD_FLASH_WRITE;
-    Commands expectedCommands{rw::CMD_PERMISSION, rw::CMD_FLASH_INIT, write, write, write,
-                              write, rw::CMD_FLASH_VERIFY};
+    Commands expectedCommands{rw::CMD_PERMISSION,  rw::CMD_FLASH_INIT, write, write, write, write,
+                              rw::CMD_FLASH_VERIFY};
     bool hasMode = row.code == 0x4400 || row.code == 0x3000 || row.code == 0x4255;
     if (hasMode) {
         expectedCommands.insert(expectedCommands.begin(), rw::CMD_MODE);
@@ -240,7 +245,8 @@ TEST_F(ProgramDeviceTest, EachFailingStepEndsTheJobWithItsLineThenModeOff) {
         {"NoExtension", 0, nullptr, "HEX FILE ERROR", 0, "app", good},
         {"DotInFolderOnly", 0, nullptr, "HEX FILE ERROR", 0, "v1.hex/app"},
         {"Missing", 0, nullptr, "HEX2BIN ERROR", 0, "missing.hex"},
-        {"BadChecksum", 3, nullptr, "HEX2BIN ERROR", 0, "bad.hex", ":0100000055AB\r\n:00000001FF\r\n"},
+        {"BadChecksum", 3, nullptr, "HEX2BIN ERROR", 0, "bad.hex",
+         ":0100000055AB\r\n:00000001FF\r\n"},
         {"Truncated", 2, nullptr, "HEX2BIN ERROR", 0, "cut.HEX", ":10000000"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -266,7 +272,8 @@ TEST_F(ProgramDeviceTest, EachFailingStepEndsTheJobWithItsLineThenModeOff) {
         if (c.lastCommand != 0) end.insert(end.begin(), c.lastCommand);
         if (row.code == 0x5140) end.pop_back();
         ASSERT_GE(sent.size(), end.size());
-        EXPECT_EQ(c.lastCommand == 0 ? sent : Commands(sent.end() - long(end.size()), sent.end()), end);
+        EXPECT_EQ(c.lastCommand == 0 ? sent : Commands(sent.end() - long(end.size()), sent.end()),
+                  end);
         EXPECT_TRUE(frames_.empty() || frames_.back()[9] == 0);
     }
 }
@@ -303,14 +310,26 @@ TEST_F(ProgramDeviceTest, BlockSilenceIsReportedOnlyBeyondTheEraseWaitThenRecove
         Names sounds;
     };
     for (const Case& c :
-         {Case{0, 0x2000, 2, {erasing, erasing, erasing, sent},
+         {Case{0,
+               0x2000,
+               2,
+               {erasing, erasing, erasing, sent},
                {"start.wav", "erase.wav", "loop.wav", "done.wav"}},
-          Case{0, 0x2000, 3, {erasing, erasing, erasing, "FLASH WRITE ERROR  (2000h)", sent},
+          Case{0,
+               0x2000,
+               3,
+               {erasing, erasing, erasing, "FLASH WRITE ERROR  (2000h)", sent},
                {"start.wav", "erase.wav", "error.wav", "loop.wav", "done.wav"}},
-          Case{0, 0x2080, 1, {erasing, sent, "FLASH WRITE ERROR  (2080h)", "SENT  256 / 300  BYTES..."},
+          Case{0,
+               0x2080,
+               1,
+               {erasing, sent, "FLASH WRITE ERROR  (2080h)", "SENT  256 / 300  BYTES..."},
                again},
-          Case{3, 0xFD0080, 1,
-               {erasing, sent, "FLASH WRITE ERROR  (fd0080h)", "SENT  256 / 300  BYTES..."}, again}}) {
+          Case{3,
+               0xFD0080,
+               1,
+               {erasing, sent, "FLASH WRITE ERROR  (fd0080h)", "SENT  256 / 300  BYTES..."},
+               again}}) {
         SCOPED_TRACE(c.lines[c.lines.size() - 2]);
         prepare(c.modelIndex, 300);
         policy_ = silentBlocks(c.address, c.passes);
@@ -381,7 +400,8 @@ TEST_F(ProgramDeviceTest, AbortEndsFailedUnlessTheCrcStepsHadBegun) {
         {"FlashInit", 0, is(rw::CMD_FLASH_INIT), Answer::Accept, false, 0, nullptr},
         {"FirstBlock", 0, isBlockWrite, Answer::Accept, false, 1, nullptr},
         {"FailingBlock", 1, isBlockWrite, Answer::Silent, false, 3, nullptr},
-        {"LastBlock", 2, [](const Bytes& f) { return isBlockWrite(f) && writeAddress(f) == 0x2100; },
+        {"LastBlock", 2,
+         [](const Bytes& f) { return isBlockWrite(f) && writeAddress(f) == 0x2100; },
          Answer::Accept, false, 3, nullptr},
         {"CrcByte", 0, isCrcByteWrite, Answer::Accept, false, 3, complete},
         {"Confirm", 0, is(rw::CMD_FLASH_VERIFY), Answer::Accept, false, 3, complete},

@@ -1,8 +1,8 @@
 #pragma once
 // Helpers shared by the sequence tests: test images written as Intel HEX, an
 // independent CRC-8/MAXIM, and the flash a device should end up with.
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -34,10 +34,11 @@ inline std::vector<uint8_t> patternImage(size_t size, unsigned seed = 7) {
 
 // Intel HEX text placing data at startAddress onward: 16-byte data records,
 // extended linear address records whenever the upper 16 bits change, an end record.
-inline std::string intelHex(uint32_t startAddress, const std::vector<uint8_t>& data) {
+inline std::string intelHex(int64_t startAddress, const std::vector<uint8_t>& data) {
     std::string text;
     auto record = [&text](unsigned type, unsigned address, const uint8_t* bytes, size_t count) {
-        std::vector<uint8_t> all{uint8_t(count), uint8_t(address >> 8), uint8_t(address), uint8_t(type)};
+        std::vector<uint8_t> all{uint8_t(count), uint8_t(address >> 8), uint8_t(address),
+                                 uint8_t(type)};
         all.insert(all.end(), bytes, bytes + count);
         unsigned sum = 0;
         text += ':';
@@ -52,7 +53,7 @@ inline std::string intelHex(uint32_t startAddress, const std::vector<uint8_t>& d
     };
     uint32_t upper = 0;
     for (size_t offset = 0; offset < data.size();) {
-        uint32_t address = startAddress + static_cast<uint32_t>(offset);
+        const auto address = static_cast<uint32_t>(startAddress + static_cast<int64_t>(offset));
         if ((address >> 16) != upper) {
             upper = address >> 16;
             const uint8_t upperBytes[2] = {uint8_t(upper >> 8), uint8_t(upper)};
@@ -78,7 +79,8 @@ inline uint8_t expectedCrc(const rw::DeviceModel& model, const std::vector<uint8
 // byte, with the CRC in the region's last byte.
 inline Flash expectedFlash(const rw::DeviceModel& model, const std::vector<uint8_t>& image) {
     Flash flash;
-    for (size_t i = 0; i < image.size(); ++i) flash[uint32_t(model.flashStart + i)] = image[i];
+    for (size_t i = 0; i < image.size(); ++i)
+        flash[uint32_t(uint32_t(model.flashStart) + i)] = image[i];
     flash[static_cast<uint32_t>(model.crcAddress())] = expectedCrc(model, image);
     return flash;
 }

@@ -67,7 +67,8 @@ class SimProcess {
             if (n <= 0) ::close(std::exchange(out_, -1));
         }
         size_t newline = buffer_.find('\n');
-        std::string line = buffer_.substr(0, newline - (newline > 0 && buffer_[newline - 1] == '\r'));
+        std::string line =
+            buffer_.substr(0, newline - (newline > 0 && buffer_[newline - 1] == '\r'));
         buffer_.erase(0, newline + 1);
         return line;
     }

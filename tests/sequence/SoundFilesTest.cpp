@@ -23,7 +23,8 @@ TEST(SoundFilesTest, EverySchemeHasEverySoundAsShortMonoPcmWithoutClicks) {
             ASSERT_GT(d.size(), 44u);
             auto le = [&d](size_t at, int bytes) {
                 uint32_t value = 0;
-                for (int i = bytes - 1; i >= 0; --i) value = value << 8 | uint8_t(d[at + size_t(i)]);
+                for (int i = bytes - 1; i >= 0; --i)
+                    value = value << 8 | uint8_t(d[at + size_t(i)]);
                 return value;
             };
             // A plain header: a 16-byte fmt chunk for 16-bit mono PCM at 22050 Hz, then the data.
@@ -43,7 +44,8 @@ TEST(SoundFilesTest, EverySchemeHasEverySoundAsShortMonoPcmWithoutClicks) {
                 // The wrap from the last sample to the first is no larger than
                 // the largest step inside the sound.
                 int step = 0;
-                for (size_t i = 1; i < s.size(); ++i) step = std::max(step, std::abs(s[i] - s[i - 1]));
+                for (size_t i = 1; i < s.size(); ++i)
+                    step = std::max(step, std::abs(s[i] - s[i - 1]));
                 EXPECT_LE(std::abs(s.front() - s.back()), step);
             } else {
                 // One-shot sounds start and end in silence.

@@ -151,7 +151,7 @@ std::string syntheticFile(const rw::DeviceModel& model, uint32_t seed, bool eras
         for (int64_t k = 0; k < length; ++k)
             if (used.count(address + k)) return;
         for (int64_t k = 0; k < length; ++k) used.insert(address + k);
-        chunks.emplace_back(address, patternBytes(size_t(length), random()));
+        chunks.emplace_back(address, patternBytes(size_t(length), static_cast<uint32_t>(random())));
     };
     addChunk(first - 4, 8);
     addChunk(end - 5, 8);

@@ -1,9 +1,9 @@
 // Runs the widget tests inside one QApplication on the offscreen platform, with
 // a private settings and data location so no test touches the user's own.
+#include <gtest/gtest.h>
 #include <QApplication>
 #include <QStandardPaths>
 #include <cstdlib>
-#include <gtest/gtest.h>
 
 #include "fakes/TestEnv.h"
 

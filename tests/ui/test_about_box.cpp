@@ -17,8 +17,8 @@ TEST(AboutBox, ShowsTheRecordOrItsDefaults) {
     };
     rwtest::TempDir dir;
     for (const auto& c : cases) {
-        const std::string path = c.record ? rwtest::writeFile(dir.path() / "r.ver", *c.record)
-                                          : "/no/such/record.ver";
+        const std::string path =
+            c.record ? rwtest::writeFile(dir.path() / "r.ver", *c.record) : "/no/such/record.ver";
         AboutDialog about(nullptr, QString::fromStdString(path));
         EXPECT_EQ(about.findChild<QLabel*>("id1027")->text(), c.product);
         EXPECT_EQ(about.findChild<QLabel*>("id1028")->text(), c.company);

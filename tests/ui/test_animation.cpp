@@ -4,7 +4,7 @@
 
 #include <QImage>
 
-#include "engine/Codes.h"
+#include "base/Codes.h"
 #include "engine/FlashJob.h"
 #include "fakes/FakeClock.h"
 #include "ui/AnimationThread.h"

@@ -21,8 +21,14 @@ TEST_F(DeviceListTest, QueuesTheTypedAddressesOrRetriesTheFailures) {
         {{99}, {42}, "12, 7\n12\n0\nabc\n65548", true, "Flash Address List", "", {12, 7}, {}},
         {{}, {}, " 5,,6 \n\n1\t2\r3", true, "Flash Address List", "", {5, 6, 1, 2, 3}, {}},
         {{3, 4}, {8}, "", true, "Flash Address List", "", {}, {}},
-        {{}, {5, 9, 40000}, {}, true, "Retry 3 Failed Devices...", "5\n9\n-25536\n",
-         {5, 9, 40000}, {}},
+        {{},
+         {5, 9, 40000},
+         {},
+         true,
+         "Retry 3 Failed Devices...",
+         "5\n9\n-25536\n",
+         {5, 9, 40000},
+         {}},
         {{}, {5, 9}, {}, false, "Retry 2 Failed Devices...", "5\n9\n", {}, {}},
     };
     for (const auto& c : cases) {

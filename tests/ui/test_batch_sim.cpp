@@ -13,16 +13,10 @@ namespace {
 
 using wintest::waitFor;
 
-struct ShortReplyTimeout {  // the absent device would otherwise wait the full time-out
-    ShortReplyTimeout() { rw::setModeReplyTimeoutMs(150); }
-    ~ShortReplyTimeout() { rw::setModeReplyTimeoutMs(0); }
-};
-
 using BatchSimTest = wintest::WindowTest;
 
 TEST_F(BatchSimTest, AbsentAndRefusingDevicesEndInTheRetryDialog) {
     const int accepting = 21, refusing = 22, absent = 23;
-    ShortReplyTimeout shortTimeout;
     rwtest::SimProcess sim;
     const int port = rwtest::freeLoopbackPort();
     ASSERT_TRUE(sim.start(
@@ -49,8 +43,9 @@ TEST_F(BatchSimTest, AbsentAndRefusingDevicesEndInTheRetryDialog) {
     };
 
     rwtest::FakeClock clock;  // the engine's pauses; the links wait in real time
-    rwtest::ScopedEngineClock scoped(clock);
     DialogOptions options;
+    options.services.clock = &clock;
+    options.services.modeReplyTimeoutMs = 150;  // the absent device: no full reply wait
     options.queuePauseMs = 100;
     options.siblingServer = QStringLiteral("romwright-test-no-sibling-%1").arg(::getpid());
     auto dialog = std::make_unique<ProgrammerDialog>(options);  // the real links

@@ -31,11 +31,11 @@ TEST_F(SoundMenuTest, ItemsIdsAndChecksFollowTheFolderOrderAndSchemeAndEscapeTur
         EXPECT_EQ(SoundMenu::populate(menu, sounds.string(), scheme), order);
         std::vector<std::string> items;
         for (const QAction* action : menu.actions())
-            items.push_back(action->isSeparator() ? "-"
-                                                  : (action->text() + " " +
-                                                     action->data().toString() +
-                                                     (action->isChecked() ? "*" : ""))
-                                                        .toStdString());
+            items.push_back(action->isSeparator()
+                                ? "-"
+                                : (action->text() + " " + action->data().toString() +
+                                   (action->isChecked() ? "*" : ""))
+                                      .toStdString());
         const std::vector<std::string> expected = {order[0] + " 256" + (first ? "*" : ""),
                                                    order[1] + " 257" + (second ? "*" : ""), "-",
                                                    std::string("Off 0") + (off ? "*" : "")};

@@ -1,7 +1,6 @@
 #pragma once
-// Result codes, link kinds and notification numbers shared by the engine, the
-// links and the window.
-#include <cstdint>
+// Result codes and link kinds, shared by the links, the engine and everything
+// above them.
 
 namespace rw {
 
@@ -18,14 +17,5 @@ constexpr int LINK_BAD_CHECKSUM = -106;
 constexpr int LINK_SERIAL = 1;
 constexpr int LINK_TCP = 2;
 constexpr int LINK_UDP = 3;
-
-// Notification numbers (the window's private message values).
-constexpr unsigned WM_FLASH_STATUS = 0x8000;
-constexpr unsigned WM_FLASH_CRC = 0x8001;
-constexpr unsigned WM_SOUND_CHANGED = 0x8002;
-constexpr unsigned WM_FLASH_DONE = 0x8003;
-
-// Frame buffer size of the job record; the longest request is 141 bytes.
-constexpr int FRAME_BUFFER_SIZE = 512;
 
 }  // namespace rw

@@ -12,7 +12,7 @@
 #include <limits>
 
 #include "link/SerialPort.h"
-#include "link/posix/SerialSpeedLinux.h"
+#include "link/linux/SerialSpeedLinux.h"
 
 namespace rw::serialport {
 namespace {
@@ -169,7 +169,7 @@ void clearModemLines(PortHandle port) {
 void requestLowLatency(PortHandle port) {
     serial_struct serial{};
     if (ioctl(fd(port), TIOCGSERIAL, &serial) != 0) return;
-    serial.flags |= ASYNC_LOW_LATENCY;
+    serial.flags = static_cast<int>(static_cast<unsigned>(serial.flags) | ASYNC_LOW_LATENCY);
     ioctl(fd(port), TIOCSSERIAL, &serial);
 }
 
