@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
 """Draws the program's artwork: the nine busy-animation frames (bitmaps 136 and
-138..145), the two loudspeaker bitmaps (146, 147) and the program icon (130).
+138..145) and the two loudspeaker bitmaps (146, 147) into OUT/bitmaps/, and the
+program icon (130, at 64 and 32 pixels) into OUT/icons/ (OUT defaults to res/).
 
-Only the Python standard library is used. The PNG files it writes are committed;
-the build uses them as they are, so run this only after changing a drawing:
+Only the Python standard library is used, and the output is deterministic. The
+PNG files it writes are committed; the build uses them as they are, so run this
+only after changing a drawing:
 
-    python3 res/make-artwork.py
+    python3 res/generate/artwork.py [OUT]
 
 Bitmaps use pure white (255, 255, 255) as their transparent colour. Shapes are
 supersampled; a pixel covered less than COVER_MIN stays pure white, and a partly
@@ -17,9 +19,10 @@ pixel turns transparent by accident. The icon has a real alpha channel.
 import math
 import os
 import struct
+import sys
 import zlib
 
-HERE = os.path.dirname(os.path.abspath(__file__))
+RES = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SS = 8  # samples per pixel along each axis
 COVER_MIN = 0.35
 FACE = (239, 239, 239)  # edge blending target: a typical button-face grey
@@ -49,6 +52,7 @@ def write_png(path, width, height, rows, alpha):
     os.makedirs(os.path.dirname(path), exist_ok=True)
     with open(path, "wb") as f:
         f.write(png)
+    print(f"  {path}  {width} x {height}")
 
 
 # ---------------------------------------------------------------- rasteriser
@@ -315,19 +319,28 @@ def icon_painter(size):
 # ---------------------------------------------------------------- main
 
 
-def main():
-    bitmaps = os.path.join(HERE, "bitmaps")
-    frame_ids = [136, 138, 139, 140, 141, 142, 143, 144, 145]
-    for index, rid in enumerate(frame_ids):
+FRAME_IDS = [136, 138, 139, 140, 141, 142, 143, 144, 145]  # there is no 137
+
+
+def main(argv=None):
+    args = sys.argv[1:] if argv is None else argv
+    if len(args) > 1 or (args and args[0].startswith("-")):
+        sys.exit("usage: artwork.py [OUT]  (default: res/)")
+    out = args[0] if args else RES
+    bitmaps = os.path.join(out, "bitmaps")
+    icons = os.path.join(out, "icons")
+    print(f"artwork.py: writing the bitmaps and icons into {out}")
+    for index, rid in enumerate(FRAME_IDS):
         write_png(os.path.join(bitmaps, f"{rid}.png"), 33, 30, gear_frame(index), False)
     write_png(os.path.join(bitmaps, "146.png"), 18, 18,
               to_keyed_rows(render(18, 18, speaker_on)), False)
     write_png(os.path.join(bitmaps, "147.png"), 18, 18,
               to_keyed_rows(render(18, 18, speaker_off)), False)
-    write_png(os.path.join(HERE, "icons", "130.png"), 64, 64,
+    write_png(os.path.join(icons, "130.png"), 64, 64,
               to_alpha_rows(render(64, 64, icon_painter(64))), True)
-    write_png(os.path.join(HERE, "icons", "130-32.png"), 32, 32,
+    write_png(os.path.join(icons, "130-32.png"), 32, 32,
               to_alpha_rows(render(32, 32, icon_painter(32))), True)
+    print("artwork.py: done")
 
 
 if __name__ == "__main__":
