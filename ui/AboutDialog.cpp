@@ -6,6 +6,8 @@
 #include "ui/VersionRecord.h"
 #include "ui_100.h"
 
+namespace rw {
+
 namespace {
 const char* const kStringBlock = "\\StringFileInfo\\040904b0\\";
 }  // namespace
@@ -16,15 +18,22 @@ AboutDialog::AboutDialog(QWidget* parent, const QString& recordPath)
     setFont(dialogFont());
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    ui_->programIcon->setPixmap(QIcon(QStringLiteral(":/icons/130-32.png")).pixmap(32, 32));
-    connect(ui_->id1, &QPushButton::clicked, this, &QDialog::accept);
-    readVersionRecord(recordPath.isEmpty() ? VersionRecord::compiledPath() : recordPath);
-    exchange(false);
+    nameControls();
+    iconLabel->setPixmap(QIcon(QStringLiteral(":/icons/130-32.png")).pixmap(32, 32));
+    connect(okButton, &QPushButton::clicked, this, &QDialog::accept);
+    showVersionRecord(recordPath.isEmpty() ? VersionRecord::compiledPath() : recordPath);
 }
 
 AboutDialog::~AboutDialog() = default;
 
-void AboutDialog::readVersionRecord(const QString& recordPath) {
+void AboutDialog::nameControls() {
+    iconLabel = ui_->programIcon;
+    productLabel = ui_->id1027;
+    companyLabel = ui_->id1028;
+    okButton = ui_->id1;
+}
+
+void AboutDialog::showVersionRecord(const QString& recordPath) {
     QString company = QStringLiteral("KVT Controls");
     QString product = QStringLiteral("KVT Romwright");
     QString copyright = QStringLiteral("Copyright (C) 2024");
@@ -38,16 +47,8 @@ void AboutDialog::readVersionRecord(const QString& recordPath) {
             version = value->replace(QLatin1Char(','), QLatin1Char('.'));
         }
     }
-    productText_ = product + QStringLiteral(" v") + version;
-    companyText_ = company + QStringLiteral(", ") + copyright;
+    productLabel->setText(product + QStringLiteral(" v") + version);
+    companyLabel->setText(company + QStringLiteral(", ") + copyright);
 }
 
-void AboutDialog::exchange(bool toMembers) {
-    if (toMembers) {
-        companyText_ = ui_->id1028->text();
-        productText_ = ui_->id1027->text();
-    } else {
-        ui_->id1028->setText(companyText_);
-        ui_->id1027->setText(productText_);
-    }
-}
+}  // namespace rw

@@ -3,9 +3,14 @@
 #include <QString>
 #include <memory>
 
+class QLabel;
+class QPushButton;
+
 namespace Ui {
 class Dialog100;
 }
+
+namespace rw {
 
 // The About box: product name and version, company and copyright, read from the
 // program's version record each time the box is built, with built-in defaults
@@ -17,16 +22,18 @@ class AboutDialog : public QDialog {
     explicit AboutDialog(QWidget* parent = nullptr, const QString& recordPath = {});
     ~AboutDialog() override;
 
-    const QString& companyText() const { return companyText_; }
-    const QString& productText() const { return productText_; }
-
-    // Moves the two texts between the statics and the members.
-    void exchange(bool toMembers);
+    // Controls, bound by nameControls(), the one place that reaches into the template
+    // (whose object names are the control ids).
+    QLabel* iconLabel = nullptr;
+    QLabel* productLabel = nullptr;  // product name and version
+    QLabel* companyLabel = nullptr;  // company and copyright
+    QPushButton* okButton = nullptr;
 
   private:
-    void readVersionRecord(const QString& recordPath);
+    void nameControls();
+    void showVersionRecord(const QString& recordPath);
 
     std::unique_ptr<Ui::Dialog100> ui_;
-    QString companyText_;
-    QString productText_;
 };
+
+}  // namespace rw

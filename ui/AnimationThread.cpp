@@ -8,6 +8,8 @@
 #include "engine/FlashJob.h"
 #include "ui/Artwork.h"
 
+namespace rw {
+
 namespace {
 
 // Pure white is the frames' transparent colour; every other pixel is opaque.
@@ -22,7 +24,7 @@ QImage loadKeyedFrame(int id) {
     return frame;
 }
 
-bool jobRunning(const rw::FlashJob& job) {
+bool jobRunning(const FlashJob& job) {
     return job.running.load() != 0;
 }
 
@@ -33,8 +35,8 @@ AnimationThread::~AnimationThread() {
 }
 
 int AnimationThread::frameDelayMs(int linkKind, int baudRate) {
-    if (linkKind == rw::LINK_SERIAL && baudRate == 19200) return 50;
-    if (linkKind == rw::LINK_SERIAL && baudRate != 38400) return 100;
+    if (linkKind == LINK_SERIAL && baudRate == 19200) return 50;
+    if (linkKind == LINK_SERIAL && baudRate != 38400) return 100;
     return 25;
 }
 
@@ -46,25 +48,22 @@ void AnimationThread::join() {
     if (thread_.joinable()) thread_.join();
 }
 
-void AnimationThread::setBackground(QColor background) {
-    background_.store(background.rgb(), std::memory_order_relaxed);
-}
-
-void AnimationThread::start(const rw::FlashJob& job, FrameSink sink, QColor background,
-                            rw::Clock* clock, std::function<void()> ended) {
+void AnimationThread::start(const FlashJob& job, FrameSink sink, QColor background, Clock* clock,
+                            std::function<void()> ended) {
     join();
     initArtwork();
-    setBackground(background);
     done_.store(false, std::memory_order_release);
-    rw::Clock* sleeper = clock != nullptr ? clock : &rw::systemClock();
-    thread_ = std::thread([this, &job, sink = std::move(sink), sleeper, ended = std::move(ended)] {
-        run(job, sink, *sleeper);
-        done_.store(true, std::memory_order_release);
-        if (ended) ended();
-    });
+    Clock* sleeper = clock != nullptr ? clock : &systemClock();
+    thread_ = std::thread(
+        [this, &job, sink = std::move(sink), background, sleeper, ended = std::move(ended)] {
+            run(job, sink, background, *sleeper);
+            done_.store(true, std::memory_order_release);
+            if (ended) ended();
+        });
 }
 
-void AnimationThread::run(const rw::FlashJob& job, const FrameSink& sink, rw::Clock& sleeper) {
+void AnimationThread::run(const FlashJob& job, const FrameSink& sink, QColor background,
+                          Clock& sleeper) {
     std::vector<QImage> frames;
     for (int id : kFrameIds) frames.push_back(loadKeyedFrame(id));
     const QSize size = frames.front().size();
@@ -72,8 +71,7 @@ void AnimationThread::run(const rw::FlashJob& job, const FrameSink& sink, rw::Cl
 
     QImage composed(size, QImage::Format_RGB32);
     while (jobRunning(job)) {
-        // Taken afresh every cycle: a colour or speed change shows from the next one.
-        const QColor background = QColor::fromRgb(background_.load(std::memory_order_relaxed));
+        // Taken afresh every cycle: a speed change shows from the next one.
         const int delayMs = frameDelayMs(job.linkKind, job.baudRate);
         for (const QImage& frame : frames) {
             composed.fill(background);
@@ -87,3 +85,5 @@ void AnimationThread::run(const rw::FlashJob& job, const FrameSink& sink, rw::Cl
         }
     }
 }
+
+}  // namespace rw

@@ -1,22 +1,20 @@
 #pragma once
 #include <QColor>
 #include <QImage>
-#include <QPoint>
 #include <array>
 #include <atomic>
 #include <functional>
 #include <thread>
 
 namespace rw {
-struct FlashJob;
+
 class Clock;
-}  // namespace rw
+struct FlashJob;
 
 // The busy animation: the nine gear frames, each composed off screen (button-face
 // background, then the frame with pure white left out) on the animation's own
-// thread and handed finished to the window, which shows it at framePosition() in
-// one paint. Of the job it reads only `running`, `linkKind` and `baudRate`; it
-// ends within one frame delay after `running` is cleared.
+// thread and handed finished to the window, which shows it in one paint. Of the job it reads only
+// `running`, `linkKind` and `baudRate`; it ends within one frame delay after `running` is cleared.
 class AnimationThread {
   public:
     // Called on the animation thread with each composed frame; the window
@@ -25,8 +23,6 @@ class AnimationThread {
 
     // Bitmap resource numbers in frame order (there is no 137).
     static constexpr std::array<int, 9> kFrameIds = {136, 138, 139, 140, 141, 142, 143, 144, 145};
-    // Where the window shows each frame, in its client area.
-    static constexpr QPoint framePosition() { return QPoint(10, 465); }
 
     AnimationThread() = default;
     ~AnimationThread();  // joins
@@ -38,10 +34,8 @@ class AnimationThread {
     // engine clock). `ended` runs on the animation thread as its last act. A
     // previous animation is joined first, so there is never more than one. job
     // must outlive the thread: join() before freeing it.
-    void start(const rw::FlashJob& job, FrameSink sink, QColor background,
-               rw::Clock* clock = nullptr, std::function<void()> ended = {});
-    // A new background colour (any thread); it shows from the next cycle on.
-    void setBackground(QColor background);
+    void start(const FlashJob& job, FrameSink sink, QColor background, Clock* clock = nullptr,
+               std::function<void()> ended = {});
     // The thread was started and has not ended yet.
     bool isRunning() const;
     // Waits for the thread to end; returns at once when none was started.
@@ -52,9 +46,10 @@ class AnimationThread {
     static int frameDelayMs(int linkKind, int baudRate);
 
   private:
-    void run(const rw::FlashJob& job, const FrameSink& sink, rw::Clock& sleeper);
+    static void run(const FlashJob& job, const FrameSink& sink, QColor background, Clock& sleeper);
 
     std::thread thread_;
     std::atomic<bool> done_{true};
-    std::atomic<QRgb> background_{0};
 };
+
+}  // namespace rw

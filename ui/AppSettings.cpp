@@ -10,6 +10,8 @@
 
 #include "link/SerialPortPaths.h"
 
+namespace rw {
+
 std::unique_ptr<QSettings> openSettings() {
     return std::make_unique<QSettings>(QStringLiteral("KVT Controls"),
                                        QCoreApplication::applicationName());
@@ -56,6 +58,8 @@ std::function<std::string(int)> serialPortSettings() {
     }
     return [paths](int portNumber) {
         const auto entry = paths.find(portNumber);
-        return entry != paths.end() ? entry->second : rw::defaultSerialDevicePath(portNumber);
+        return entry != paths.end() ? entry->second : defaultSerialDevicePath(portNumber);
     };
 }
+
+}  // namespace rw

@@ -6,6 +6,8 @@
 
 class QSettings;
 
+namespace rw {
+
 // The per-user settings store: company "KVT Controls", named after the running
 // program (the executable's base name; tests set their own application name).
 // Every setting of the window lies in the group "Info"; the serial device path
@@ -24,3 +26,5 @@ bool prepareDataFolder(const QString& folder);
 // The device path of each COM port number as the settings give it in
 // "Ports/COM1".."Ports/COM8" (read once now), /dev/ttyS<N-1> without an entry.
 std::function<std::string(int portNumber)> serialPortSettings();
+
+}  // namespace rw

@@ -9,6 +9,8 @@ static void registerArtworkResources() {
     Q_INIT_RESOURCE(artwork);
 }
 
+namespace rw {
+
 void initArtwork() {
     static std::once_flag once;
     std::call_once(once, registerArtworkResources);
@@ -23,3 +25,5 @@ QString resourceString(int id) {
     if (!file.open(QIODevice::ReadOnly)) return {};
     return QString::fromUtf8(file.readAll());
 }
+
+}  // namespace rw

@@ -1,6 +1,8 @@
 #pragma once
 #include <QString>
 
+namespace rw {
+
 // The compiled-in artwork (res/artwork.qrc): the program icon, the gear frames
 // and the loudspeaker bitmaps. The resources live in a static library, so they
 // are registered explicitly; call initArtwork() before loading any of them
@@ -9,5 +11,7 @@ void initArtwork();
 
 // ":/bitmaps/<id>.png" for a bitmap resource number (136, 138..147).
 QString bitmapPath(int id);
-// String resource `id` (101, 103); empty when the program has none.
+// String resource `id` (101); empty when the program has none.
 QString resourceString(int id);
+
+}  // namespace rw

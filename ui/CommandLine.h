@@ -3,6 +3,8 @@
 #include <QStringList>
 #include <optional>
 
+namespace rw {
+
 // The command line "model address rate file", read by position the way a
 // "%s %d %d %s" scan reads one text: reading stops at the first argument that is
 // missing, or that is not a number where a number is due; further arguments are
@@ -11,7 +13,6 @@ struct CommandLine {
     static constexpr int kModelRoom = 32;  // characters of a model name
     static constexpr int kFileRoom = 256;  // characters of a file path
 
-    bool present = false;  // any argument at all: the job starts at once
     std::optional<QString> model;
     std::optional<int> address;
     std::optional<int> baudRate;
@@ -21,7 +22,4 @@ struct CommandLine {
     static CommandLine parse(const QStringList& arguments);
 };
 
-// The leading decimal number of a token, read like "%d" (leading blanks, an
-// optional sign, digits up to the first other character, limited to the int
-// range); empty when the token does not start with a number.
-std::optional<int> scanDecimal(const QString& token);
+}  // namespace rw

@@ -8,14 +8,15 @@
 #include "engine/HexImage.h"
 #include "ui/SignalAbort.h"
 
+namespace rw {
+
 namespace {
 constexpr int kStallPollMs = 250;
 }
 
-CommandLineSession::CommandLineSession(rw::JobController& controller, rw::Clock& clock,
-                                       int stallSeconds, bool windowless,
-                                       std::function<void(int)> quit, std::FILE* out,
-                                       std::FILE* err)
+CommandLineSession::CommandLineSession(JobController& controller, Clock& clock, int stallSeconds,
+                                       bool windowless, std::function<void(int)> quit,
+                                       std::FILE* out, std::FILE* err)
     : controller_(controller),
       clock_(clock),
       stall_(stallSeconds),
@@ -45,16 +46,16 @@ void CommandLineSession::signalled() {
 }
 
 void CommandLineSession::checkStall() {
-    if (controller_.state() != rw::JobState::Running) return;
+    if (controller_.state() != JobState::Running) return;
     if (stall_.expired(clock_.nowMs())) controller_.abortForStall(stall_.limitSeconds());
 }
 
-void CommandLineSession::jobStarted(const rw::FlashJob& job) {
+void CommandLineSession::jobStarted(const FlashJob& job) {
     // Bytes outside the model's region are dropped from the image; a script
     // should hear of it (a program linked for the wrong address looks like this).
     if (job.model != nullptr) {
-        const rw::HexLoad hex = rw::loadHex(job.imagePath, *job.model);
-        const std::string ignored = rw::formatIgnoredBytes(hex.ignored, *job.model);
+        const HexLoad hex = loadHex(job.imagePath, *job.model);
+        const std::string ignored = formatIgnoredBytes(hex.ignored, *job.model);
         if (hex.loaded() && !ignored.empty()) warning(ignored);
     }
     stall_.jobStarted(clock_.nowMs());
@@ -68,8 +69,7 @@ void CommandLineSession::startRefused(const std::string& status, const std::stri
     quit_(1);
 }
 
-void CommandLineSession::jobStatus(const rw::FlashJob& job, int ended, int logged,
-                                   uint32_t elapsedMs) {
+void CommandLineSession::jobStatus(const FlashJob& job, int ended, int logged, uint32_t elapsedMs) {
     const int32_t written = job.bytesWritten;
     const int32_t length = job.imageLength;
     stall_.status(logged != 0, written, job.model ? job.model->eraseWaitSeconds : 0,
@@ -119,3 +119,5 @@ void CommandLineSession::finishProgress() {
     std::fflush(err_);
     progressShown_ = false;
 }
+
+}  // namespace rw

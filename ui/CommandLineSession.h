@@ -9,23 +9,22 @@
 #include "control/JobView.h"
 #include "control/StallWatch.h"
 
-class SignalAbort;
-
 namespace rw {
+
 class Clock;
 class JobController;
-}  // namespace rw
+class SignalAbort;
 
 // What only command-line mode has: every logged status on stdout in the log's
 // own form ("<date and time>  STATUS"), a progress line redrawn on stderr when
 // that is a terminal, SIGINT/SIGTERM as Abort, the stall limit, and the exit
 // code. It watches the job controller and drives it like an operator would.
-class CommandLineSession : public QObject, public rw::JobObserver {
+class CommandLineSession : public QObject, public JobObserver {
     Q_OBJECT
   public:
     // quit ends the program's run with an exit code. stallSeconds 0: no limit.
-    CommandLineSession(rw::JobController& controller, rw::Clock& clock, int stallSeconds,
-                       bool windowless, std::function<void(int)> quit, std::FILE* out = stdout,
+    CommandLineSession(JobController& controller, Clock& clock, int stallSeconds, bool windowless,
+                       std::function<void(int)> quit, std::FILE* out = stdout,
                        std::FILE* err = stderr);
     ~CommandLineSession() override;
 
@@ -43,18 +42,18 @@ class CommandLineSession : public QObject, public rw::JobObserver {
     // Checks the stall limit (the session's timer does this four times a second).
     void checkStall();
 
-    void jobStarted(const rw::FlashJob& job) override;
+    void jobStarted(const FlashJob& job) override;
     void startRefused(const std::string& status, const std::string& imageFile) override;
-    void jobStatus(const rw::FlashJob& job, int ended, int logged, uint32_t elapsedMs) override;
+    void jobStatus(const FlashJob& job, int ended, int logged, uint32_t elapsedMs) override;
     void lineLogged(const std::string& line) override;
 
   private:
     void clearProgress();
     void finishProgress();
 
-    rw::JobController& controller_;
-    rw::Clock& clock_;
-    rw::StallWatch stall_;
+    JobController& controller_;
+    Clock& clock_;
+    StallWatch stall_;
     bool windowless_;
     std::function<void(int)> quit_;
     std::FILE* out_;
@@ -65,3 +64,5 @@ class CommandLineSession : public QObject, public rw::JobObserver {
     QTimer stallTimer_;
     std::unique_ptr<SignalAbort> signals_;
 };
+
+}  // namespace rw

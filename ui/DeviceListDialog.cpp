@@ -10,6 +10,8 @@
 #include "ui/UserPrompts.h"
 #include "ui_148.h"
 
+namespace rw {
+
 namespace {
 
 // One retry line: the address as a signed 16-bit number, then CR LF; addresses
@@ -37,48 +39,45 @@ bool isRefusedKey(const QKeyEvent& key) {
 DeviceListDialog::DeviceListDialog(QWidget* parent)
     : QDialog(parent), ui_(std::make_unique<Ui::DeviceListDialog>()) {
     ui_->setupUi(this);
+    nameControls();
     setFixedSize(size());
     setWindowFlags((windowFlags() | Qt::MSWindowsFixedSizeDialogHint) &
                    ~Qt::WindowContextHelpButtonHint);
-    ui_->addressEdit->installEventFilter(this);
-    connect(ui_->goButton, &QPushButton::clicked, this, &DeviceListDialog::accept);
-    connect(ui_->abortButton, &QPushButton::clicked, this, &DeviceListDialog::reject);
+    addressEdit->installEventFilter(this);
+    connect(goButton, &QPushButton::clicked, this, &DeviceListDialog::accept);
+    connect(abortButton, &QPushButton::clicked, this, &DeviceListDialog::reject);
 }
 
 DeviceListDialog::~DeviceListDialog() = default;
 
-QPlainTextEdit* DeviceListDialog::addressEdit() const {
-    return ui_->addressEdit;
-}
-QPushButton* DeviceListDialog::goButton() const {
-    return ui_->goButton;
-}
-QPushButton* DeviceListDialog::abortButton() const {
-    return ui_->abortButton;
+void DeviceListDialog::nameControls() {
+    addressEdit = ui_->addressEdit;
+    goButton = ui_->goButton;
+    abortButton = ui_->abortButton;
 }
 
 void DeviceListDialog::exchange(bool toMembers) {
     if (toMembers) {
-        QString text = ui_->addressEdit->toPlainText();
+        QString text = addressEdit->toPlainText();
         text.replace(u'\n', QStringLiteral("\r\n"));
         addressText = text;
     } else {
         QString text = addressText;
         text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-        ui_->addressEdit->setPlainText(text);
+        addressEdit->setPlainText(text);
     }
 }
 
 void DeviceListDialog::initDialog() {
     exchange(false);
-    rw::AddressList& failed = rw::failedList();
+    AddressList& failed = failedList();
     if (failed.size() > 1) {
         setWindowTitle(QString::asprintf("Retry %d Failed Devices...", int(failed.size())));
         for (uint16_t address : failed) addressText += retryLine(address);
         failed.clear();
         exchange(false);
     }
-    ui_->addressEdit->setFocus(Qt::OtherFocusReason);
+    addressEdit->setFocus(Qt::OtherFocusReason);
 }
 
 int DeviceListDialog::runModal() {
@@ -91,7 +90,7 @@ int DeviceListDialog::runModal() {
 bool DeviceListDialog::runAndQueue(QWidget* parent) {
     DeviceListDialog dialog(parent);
     if (dialog.runModal() != QDialog::Accepted) return false;
-    rw::queueAddressList(dialog.addressText.toStdString());
+    queueAddressList(dialog.addressText.toStdString());
     return true;
 }
 
@@ -101,9 +100,11 @@ void DeviceListDialog::accept() {
 }
 
 bool DeviceListDialog::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == ui_->addressEdit && event->type() == QEvent::KeyPress &&
+    if (watched == addressEdit && event->type() == QEvent::KeyPress &&
         isRefusedKey(*static_cast<QKeyEvent*>(event))) {
         return true;
     }
     return QDialog::eventFilter(watched, event);
 }
+
+}  // namespace rw

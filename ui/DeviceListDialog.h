@@ -9,6 +9,8 @@ namespace Ui {
 class DeviceListDialog;
 }
 
+namespace rw {
+
 // Dialog 148: the operator's list of device addresses, one per line. When two or
 // more devices failed in the last run it opens in retry mode instead: the retry
 // caption, one "%hd\r\n" line per failed address, and the failed list cleared.
@@ -34,9 +36,10 @@ class DeviceListDialog : public QDialog {
     // and returns false.
     static bool runAndQueue(QWidget* parent);
 
-    QPlainTextEdit* addressEdit() const;
-    QPushButton* goButton() const;
-    QPushButton* abortButton() const;
+    // Controls, bound by nameControls(), the one place that reaches into the template.
+    QPlainTextEdit* addressEdit = nullptr;
+    QPushButton* goButton = nullptr;
+    QPushButton* abortButton = nullptr;
 
     // The edit's contents with CR LF line ends, as the address list is read.
     QString addressText;
@@ -48,5 +51,9 @@ class DeviceListDialog : public QDialog {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    void nameControls();
+
     std::unique_ptr<Ui::DeviceListDialog> ui_;
 };
+
+}  // namespace rw

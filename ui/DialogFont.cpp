@@ -1,16 +1,25 @@
 #include "ui/DialogFont.h"
 
+#include <mutex>
+
+namespace rw {
+
+namespace {
+void addFontSubstitutions() {
+    QFont::insertSubstitutions(
+        QStringLiteral("MS Sans Serif"),
+        QStringList{QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Arial"),
+                    QStringLiteral("Liberation Sans"), QStringLiteral("Nimbus Sans"),
+                    QStringLiteral("Helvetica"), QStringLiteral("DejaVu Sans")});
+}
+}  // namespace
+
 QFont dialogFont() {
-    static const bool substituted = [] {
-        QFont::insertSubstitutions(
-            QStringLiteral("MS Sans Serif"),
-            QStringList{QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Arial"),
-                        QStringLiteral("Liberation Sans"), QStringLiteral("Nimbus Sans"),
-                        QStringLiteral("Helvetica"), QStringLiteral("DejaVu Sans")});
-        return true;
-    }();
-    (void)substituted;
+    static std::once_flag once;
+    std::call_once(once, addFontSubstitutions);
     QFont font(QStringLiteral("MS Sans Serif"));
     font.setPixelSize(11);
     return font;
 }
+
+}  // namespace rw

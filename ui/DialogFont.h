@@ -2,7 +2,11 @@
 #include <QFont>
 #include <QStringList>
 
+namespace rw {
+
 // The font the dialog templates are laid out for: "MS Sans Serif" 8 pt (11
 // pixels), with metric look-alikes standing in where it is not installed, so
-// the converted control geometry holds its texts.
+// the templates' control geometry holds its texts.
 QFont dialogFont();
+
+}  // namespace rw

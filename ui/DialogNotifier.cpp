@@ -2,6 +2,8 @@
 
 #include "ui/ProgrammerDialog.h"
 
+namespace rw {
+
 DialogNotifier::DialogNotifier(ProgrammerDialog& dialog) : dialog_(dialog) {
     mailbox_.setWakeHook([this] {
         QMetaObject::invokeMethod(
@@ -13,11 +15,11 @@ DialogNotifier::~DialogNotifier() {
     mailbox_.setWakeHook({});
 }
 
-void DialogNotifier::sendFlashStatus(rw::FlashJob&, int ended, int logged) {
+void DialogNotifier::sendFlashStatus(FlashJob&, int ended, int logged) {
     mailbox_.call([this, ended, logged] { dialog_.onFlashStatus(ended, logged); });
 }
 
-void DialogNotifier::sendFlashCrc(rw::FlashJob&, int crc) {
+void DialogNotifier::sendFlashCrc(FlashJob&, int crc) {
     mailbox_.call([this, crc] { dialog_.onFlashCrc(crc); });
 }
 
@@ -31,3 +33,5 @@ void DialogNotifier::postQuit(int exitCode) {
         &context_, [this, exitCode] { dialog_.controller().quitRequested(exitCode); },
         Qt::QueuedConnection);
 }
+
+}  // namespace rw

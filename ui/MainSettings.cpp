@@ -5,13 +5,15 @@
 #include "base/Codes.h"
 #include "ui/AppSettings.h"
 
+namespace rw {
+
 MainSettings MainSettings::read(int modelRows) {
     MainSettings s;
     auto store = openSettings();
     store->beginGroup(QStringLiteral("Info"));
     s.driver = store->value(QStringLiteral("Driver"), s.driver).toInt();
     // The window only ever stores 1..3; anything else counts as serial.
-    if (s.driver < rw::LINK_SERIAL || s.driver > rw::LINK_UDP) s.driver = rw::LINK_SERIAL;
+    if (s.driver < LINK_SERIAL || s.driver > LINK_UDP) s.driver = LINK_SERIAL;
     s.baudRate = store->value(QStringLiteral("BaudRate"), s.baudRate).toInt();
     s.address = store->value(QStringLiteral("Address"), s.address).toInt();
     s.file = store->value(QStringLiteral("File"), s.file).toString();
@@ -37,3 +39,5 @@ void MainSettings::write(const QString& soundScheme) const {
     store->endGroup();
     store->sync();
 }
+
+}  // namespace rw

@@ -1,6 +1,8 @@
 #pragma once
 #include <QString>
 
+namespace rw {
+
 // The main window's settings in the group "Info", read when the window is built
 // and written only by its close command.
 struct MainSettings {
@@ -19,3 +21,5 @@ struct MainSettings {
     // that order (StallSeconds is only read).
     void write(const QString& soundScheme) const;
 };
+
+}  // namespace rw

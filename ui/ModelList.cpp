@@ -2,9 +2,11 @@
 
 #include <QComboBox>
 
+namespace rw {
+
 namespace modellist {
 
-void fill(QComboBox& list, const rw::ModelTable& models) {
+void fill(QComboBox& list, const ModelTable& models) {
     for (size_t row = 0; row < models.size(); ++row) {
         const QString name = QString::fromStdString(models[row]->name);
         int at = 0;
@@ -24,7 +26,7 @@ void selectByPrefix(QComboBox& list, const QString& prefix) {
     list.setCurrentIndex(selected);
 }
 
-int selectedRow(const QComboBox& list, const rw::ModelTable& models) {
+int selectedRow(const QComboBox& list, const ModelTable& models) {
     const int index = list.currentIndex();
     if (index < 0) return -1;
     bool ok = false;
@@ -34,3 +36,5 @@ int selectedRow(const QComboBox& list, const rw::ModelTable& models) {
 }
 
 }  // namespace modellist
+
+}  // namespace rw

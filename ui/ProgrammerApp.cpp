@@ -4,7 +4,6 @@
 
 #include <QApplication>
 #include <QFileInfo>
-#include <QMessageBox>
 #include <QSettings>
 #include <cstdio>
 #include <cstdlib>
@@ -12,19 +11,14 @@
 
 #include "engine/Sounds.h"
 #include "ui/AppSettings.h"
-#include "ui/Artwork.h"
 #include "ui/ProgrammerDialog.h"
 #include "ui/QtSoundPlayer.h"
 #include "ui/SoundEffectOutput.h"
 
+namespace rw {
+
 namespace {
 const char* const kVersion = ROMWRIGHT_VERSION;
-
-// POSIX sockets need no start-up; the check stays for platforms whose socket
-// layer must be started first.
-bool startSocketLayer() {
-    return true;
-}
 
 bool hasEnvironment(const char* name) {
     const char* value = std::getenv(name);
@@ -88,11 +82,6 @@ int runProgrammerApp(int argc, char** argv) {
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QFileInfo(QString::fromLocal8Bit(argv[0])).completeBaseName());
-    if (!startSocketLayer()) {
-        QMessageBox::warning(nullptr, QApplication::applicationName(), resourceString(103),
-                             QMessageBox::Ok);
-        return 0;
-    }
     const bool windowless = QGuiApplication::platformName() == QStringLiteral("offscreen");
     if (windowless && !plan.commandLine) {
         std::fprintf(stderr, "romwright: no display and no command line; nothing to do (--help)\n");
@@ -101,8 +90,8 @@ int runProgrammerApp(int argc, char** argv) {
 
     const QString dataFolder = defaultDataFolder();
     prepareDataFolder(dataFolder);
-    rw::setDataFolder(dataFolder.toStdString());
-    rw::setSoundScheme(
+    setDataFolder(dataFolder.toStdString());
+    setSoundScheme(
         openSettings()->value(QStringLiteral("Info/Sounds"), QString()).toString().toStdString());
 
     SoundEffectOutput soundOutput;
@@ -121,3 +110,5 @@ int runProgrammerApp(int argc, char** argv) {
     dialog.reset();
     return exitCode;
 }
+
+}  // namespace rw

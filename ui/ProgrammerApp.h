@@ -3,6 +3,8 @@
 #include <optional>
 #include <string>
 
+namespace rw {
+
 // Start-up of the program: the settings store, the data folder and sound
 // scheme, then the main dialog run modally; the exit code is the quit request's
 // (the job's failed flag in command-line mode), 0 after an interactive close.
@@ -23,3 +25,5 @@ StartupPlan planStartup(const QStringList& arguments, bool qpaPlatformSet, bool 
 
 // The one-line usage text of --help.
 const char* usageText();
+
+}  // namespace rw

@@ -26,6 +26,8 @@
 #include "ui/UserPrompts.h"
 #include "ui_102.h"
 
+namespace rw {
+
 namespace {
 constexpr int kAboutCommand = 16;
 constexpr int kHostRoom = 24;  // characters of the host field
@@ -33,8 +35,8 @@ constexpr int kHostRoom = 24;  // characters of the host field
 constexpr struct {
     int baud;
     int driver;
-} kLinks[] = {{1200, rw::LINK_SERIAL},  {9600, rw::LINK_SERIAL}, {19200, rw::LINK_SERIAL},
-              {38400, rw::LINK_SERIAL}, {0, rw::LINK_UDP},       {0, rw::LINK_TCP}};
+} kLinks[] = {{1200, LINK_SERIAL},  {9600, LINK_SERIAL}, {19200, LINK_SERIAL},
+              {38400, LINK_SERIAL}, {0, LINK_UDP},       {0, LINK_TCP}};
 
 // The decimal integer of an edit control: blanks around an optionally signed
 // run of digits, nothing else, within the int range.
@@ -103,7 +105,7 @@ void ProgrammerDialog::nameControls() {
 }
 
 void ProgrammerDialog::construct() {
-    models_ = rw::buildModelTable();
+    models_ = buildModelTable();
     settings_ = MainSettings::read(static_cast<int>(models_.size()));
     driverValue = settings_.driver;
     baudValue = settings_.baudRate;
@@ -117,8 +119,8 @@ void ProgrammerDialog::construct() {
     appIcon.addFile(QStringLiteral(":/icons/130-32.png"));
     setWindowIcon(appIcon);
 
-    job_ = std::make_unique<rw::FlashJob>();
-    const std::string logPath = rw::dataFolder() + "Romwright.log";
+    job_ = std::make_unique<FlashJob>();
+    const std::string logPath = dataFolder() + "Romwright.log";
     job_->logFile = std::fopen(logPath.c_str(), "w");
     controller_.setJob(job_.get());
 }
@@ -190,9 +192,9 @@ void ProgrammerDialog::initDialog() {
 
 void ProgrammerDialog::checkLinkButton() {
     int checked = -1;
-    if (driverValue == rw::LINK_TCP) {
+    if (driverValue == LINK_TCP) {
         checked = 5;
-    } else if (driverValue == rw::LINK_UDP) {
+    } else if (driverValue == LINK_UDP) {
         checked = 4;
     } else {
         for (int i = 0; i < 4; ++i) {
@@ -203,7 +205,7 @@ void ProgrammerDialog::checkLinkButton() {
 }
 
 void ProgrammerDialog::showLinkControls() {
-    const bool serial = driverValue == rw::LINK_SERIAL;
+    const bool serial = driverValue == LINK_SERIAL;
     portList->setVisible(serial);
     hostPortEdit->setVisible(!serial);
 }
@@ -333,7 +335,7 @@ void ProgrammerDialog::closeCommand() {
     settings_.driver = driverValue;
     settings_.address = addressValue;
     settings_.baudRate = baudValue;
-    settings_.write(QString::fromStdString(rw::soundScheme()));
+    settings_.write(QString::fromStdString(soundScheme()));
     done(QDialog::Rejected);
 }
 
@@ -344,7 +346,7 @@ int ProgrammerDialog::selectedRow() const {
 void ProgrammerDialog::stopJob() {
     if (!job_) return;
     controller_.close();
-    rw::waitForThreadEnd(&job_->workerThread, notifier_->mailbox());
+    waitForThreadEnd(&job_->workerThread, notifier_->mailbox());
     animation_.join();
     if (job_->logFile != nullptr) std::fclose(job_->logFile);
     job_->logFile = nullptr;
@@ -365,6 +367,8 @@ void ProgrammerDialog::showAnimationFrame(const QImage& frame) {
     update(QRect(QPoint(kAnimationX, kAnimationY), frame.size()));
 }
 
-rw::Clock& ProgrammerDialog::clock() const {
+Clock& ProgrammerDialog::clock() const {
     return options_.services.clockToUse();
 }
+
+}  // namespace rw

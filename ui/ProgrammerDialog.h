@@ -22,18 +22,18 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
-class CommandLineSession;
-class DialogNotifier;
-class ProgressBarButton;
-class SoundIconLabel;
 
 namespace Ui {
 class Dialog102;
 }
 
 namespace rw {
+
 class Clock;
-}
+class CommandLineSession;
+class DialogNotifier;
+class ProgressBarButton;
+class SoundIconLabel;
 
 // How the program runs the main dialog.
 struct DialogOptions {
@@ -43,7 +43,7 @@ struct DialogOptions {
     bool handleSignals = false;      // with commandLineOutput: SIGINT/SIGTERM abort the job
     // The programming thread's sound player, links and clock; the clock also
     // times the elapsed line and the stall limit.
-    rw::WorkerServices services;
+    WorkerServices services;
     int queuePauseMs = 1000;  // pause before the next queued address
     QString siblingServer;    // empty: the sibling application's own name
 };
@@ -53,7 +53,7 @@ struct DialogOptions {
 // model table and the log file; the job's life is the JobController's, which this
 // window shows (it is the controller's JobView). Settings are written only by
 // the close command.
-class ProgrammerDialog : public QDialog, private rw::JobView {
+class ProgrammerDialog : public QDialog, private JobView {
     Q_OBJECT
   public:
     // Where the busy animation's frames appear in the dialog, in pixels.
@@ -98,27 +98,27 @@ class ProgrammerDialog : public QDialog, private rw::JobView {
     bool quitRequested() const { return quitRequested_; }
     int exitCode() const { return exitCode_; }
 
-    rw::FlashJob* job() const { return job_.get(); }
-    rw::JobController& controller() { return controller_; }
-    const rw::ModelTable& models() const { return models_; }
+    FlashJob* job() const { return job_.get(); }
+    JobController& controller() { return controller_; }
+    const ModelTable& models() const { return models_; }
 
-    // Controls, bound by the data exchange. The template's ids are the widgets'
-    // object names; these are their names in the code.
-    QLineEdit* hostPortEdit = nullptr;         // 1026
-    QPlainTextEdit* historyEdit = nullptr;     // 1021
-    SoundIconLabel* soundIcon = nullptr;       // 1020
-    QComboBox* portList = nullptr;             // 1009
-    QPushButton* browseButton = nullptr;       // 57601
-    QPushButton* goButton = nullptr;           // 1
-    QPushButton* abortButton = nullptr;        // 2
-    ProgressBarButton* progressBar = nullptr;  // 1008
-    QComboBox* modelList = nullptr;            // 1017
-    QLineEdit* addressEdit = nullptr;          // 1001
-    QLineEdit* fileEdit = nullptr;             // 1000
-    QLabel* statusLabel = nullptr;             // 1007
-    QLabel* crcLabel = nullptr;                // 1012
-    QLabel* elapsedLabel = nullptr;            // 1016
-    QPushButton* deviceListButton = nullptr;   // 1022
+    // Controls, bound by nameControls(), the one place that reaches into the template
+    // (whose object names are the control ids).
+    QLineEdit* hostPortEdit = nullptr;
+    QPlainTextEdit* historyEdit = nullptr;
+    SoundIconLabel* soundIcon = nullptr;
+    QComboBox* portList = nullptr;
+    QPushButton* browseButton = nullptr;
+    QPushButton* goButton = nullptr;
+    QPushButton* abortButton = nullptr;
+    ProgressBarButton* progressBar = nullptr;
+    QComboBox* modelList = nullptr;
+    QLineEdit* addressEdit = nullptr;
+    QLineEdit* fileEdit = nullptr;
+    QLabel* statusLabel = nullptr;
+    QLabel* crcLabel = nullptr;
+    QLabel* elapsedLabel = nullptr;
+    QPushButton* deviceListButton = nullptr;
     // The link buttons, in template order: serial 1200, 9600, 19200, 38400, UDP, TCP.
     std::array<QRadioButton*, 6> linkButtons{};
 
@@ -141,7 +141,7 @@ class ProgrammerDialog : public QDialog, private rw::JobView {
 
   private:
     // The job controller's view.
-    std::optional<rw::GoForm> readForm() override;
+    std::optional<GoForm> readForm() override;
     void setStatus(const std::string& text) override;
     void setElapsed(const std::string& text) override;
     void setCrc(const std::string& text) override;
@@ -149,7 +149,7 @@ class ProgrammerDialog : public QDialog, private rw::JobView {
     void addHistory(const std::string& line) override;
     void setButtons(bool live) override;
     void refresh() override;
-    void startThreads(rw::FlashJob& job) override;
+    void startThreads(FlashJob& job) override;
     void openRetryList() override;
     void startQueuePause(int ms) override { queueTimer_.start(ms); }
     void stopQueuePause() override { queueTimer_.stop(); }
@@ -169,17 +169,17 @@ class ProgrammerDialog : public QDialog, private rw::JobView {
     void threadEnded();
     void showAnimationFrame(const QImage& frame);
     int selectedRow() const;
-    rw::Clock& clock() const;
+    Clock& clock() const;
 
     DialogOptions options_;
     std::unique_ptr<Ui::Dialog102> ui_;
     QPixmap soundOnBitmap;
     QPixmap soundOffBitmap;
-    std::unique_ptr<rw::FlashJob> job_;
-    rw::ModelTable models_;
+    std::unique_ptr<FlashJob> job_;
+    ModelTable models_;
     MainSettings settings_;  // as read at construction; the close command writes it
 
-    rw::JobController controller_;
+    JobController controller_;
     std::unique_ptr<DialogNotifier> notifier_;
     std::unique_ptr<CommandLineSession> session_;
     AnimationThread animation_;
@@ -190,3 +190,5 @@ class ProgrammerDialog : public QDialog, private rw::JobView {
     bool quitRequested_ = false;
     int exitCode_ = 0;
 };
+
+}  // namespace rw

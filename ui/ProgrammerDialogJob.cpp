@@ -17,6 +17,8 @@
 #include "ui/SoundIconLabel.h"
 #include "ui/SoundMenu.h"
 
+namespace rw {
+
 void ProgrammerDialog::runDeviceList() {
     if (!controller_.deviceListTaken()) return;
     if (DeviceListDialog::runAndQueue(this)) controller_.listConfirmed();
@@ -27,7 +29,7 @@ void ProgrammerDialog::showSoundMenu() {
 }
 
 void ProgrammerDialog::soundChanged() {
-    soundIcon->setPixmap(rw::soundScheme().empty() ? soundOffBitmap : soundOnBitmap);
+    soundIcon->setPixmap(soundScheme().empty() ? soundOffBitmap : soundOnBitmap);
     soundIcon->update();
 }
 
@@ -44,13 +46,13 @@ void ProgrammerDialog::quitWith(int exitCode) {
         this, [this] { done(exitCode_); }, Qt::QueuedConnection);
 }
 
-std::optional<rw::GoForm> ProgrammerDialog::readForm() {
+std::optional<GoForm> ProgrammerDialog::readForm() {
     if (!exchange(true)) {
         // Without a window nobody can correct the form: the run ends.
         if (options_.windowless && job_ && job_->autoExit) quitWith(1);
         return std::nullopt;
     }
-    rw::GoForm form;
+    GoForm form;
     form.address = addressValue;
     form.driver = driverValue;
     form.baudRate = baudValue;
@@ -93,7 +95,7 @@ void ProgrammerDialog::refresh() {
     progressBar->update();
 }
 
-void ProgrammerDialog::startThreads(rw::FlashJob& job) {
+void ProgrammerDialog::startThreads(FlashJob& job) {
     job.window = notifier_.get();
     threadsOnRecord_ = 2;
     const auto ended = [this] {
@@ -107,9 +109,9 @@ void ProgrammerDialog::startThreads(rw::FlashJob& job) {
             QMetaObject::invokeMethod(
                 this, [this, frame] { showAnimationFrame(frame); }, Qt::QueuedConnection);
         },
-        palette().color(QPalette::Button), &rw::systemClock(), ended);
+        palette().color(QPalette::Button), &systemClock(), ended);
     job.workerThread.start([&job, services = options_.services, ended] {
-        const unsigned failed = rw::ProgramDeviceThread(job, services);
+        const unsigned failed = ProgramDeviceThread(job, services);
         ended();  // the link is closed and the image freed
         return failed;
     });
@@ -123,3 +125,5 @@ void ProgrammerDialog::openRetryList() {
     QMetaObject::invokeMethod(
         this, [this] { runDeviceList(); }, Qt::QueuedConnection);
 }
+
+}  // namespace rw

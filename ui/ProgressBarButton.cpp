@@ -2,9 +2,13 @@
 
 #include <QPainter>
 
+namespace rw {
+
 namespace {
-// The fraction is computed in single precision, as the classic owner-draw code
-// did, so 1 of 3 shows 33% and a full image exactly 100%.
+// The written fraction, in single precision in every use (text, fill width,
+// colour), which keeps the three in step and fixes the shown values: 1 of 3 bytes
+// shows 33%, 29 of 100 show 29% and 53 of 100 show 52% (double precision would
+// show 28% and 53%), and a full image exactly 100%.
 float writtenFraction(const ProgressState& state) {
     if (state.imageLength == 0) return 0.0f;
     return static_cast<float>(state.bytesWritten) / static_cast<float>(state.imageLength);
@@ -63,3 +67,5 @@ void ProgressBarButton::paintEvent(QPaintEvent* event) {
     painter.setFont(font());
     paintBar(painter, *state, width(), height(), palette());
 }
+
+}  // namespace rw

@@ -5,6 +5,8 @@
 
 class QPainter;
 
+namespace rw {
+
 // What the progress bar shows: the job's image length, bytes written and failed flag.
 struct ProgressState {
     int imageLength = 0;
@@ -40,3 +42,5 @@ class ProgressBarButton : public QPushButton {
   private:
     StateSource source_;
 };
+
+}  // namespace rw

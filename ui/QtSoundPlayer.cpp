@@ -7,13 +7,15 @@
 #include "ui/SoundOutput.h"
 #include "ui/WavInfo.h"
 
+namespace rw {
+
 namespace {
 // While the output thread has not yet said whether there is a device, a wait
 // for a sound looks again after this long.
 constexpr int kWaitStepMs = 20;
 }  // namespace
 
-QtSoundPlayer::QtSoundPlayer(SoundOutput& output, rw::Clock* sleeper)
+QtSoundPlayer::QtSoundPlayer(SoundOutput& output, Clock* sleeper)
     : output_(output), sleeper_(sleeper) {}
 
 void QtSoundPlayer::onOutputThread(std::function<void()> fn) {
@@ -25,7 +27,7 @@ void QtSoundPlayer::onOutputThread(std::function<void()> fn) {
 }
 
 void QtSoundPlayer::sleepMs(int ms) {
-    rw::Clock& clock = sleeper_ != nullptr ? *sleeper_ : rw::systemClock();
+    Clock& clock = sleeper_ != nullptr ? *sleeper_ : systemClock();
     clock.sleepMs(ms);
 }
 
@@ -79,3 +81,5 @@ void QtSoundPlayer::playEndSound(const std::string& path) {
     }
     play(path, false, *lengthMs);
 }
+
+}  // namespace rw

@@ -6,11 +6,10 @@
 
 #include "engine/SoundPlayer.h"
 
-class SoundOutput;
-
 namespace rw {
+
 class Clock;
-}
+class SoundOutput;
 
 // The engine's sound player on Qt. The programming thread calls it; every use of
 // the output is carried over to the thread this player was built on (the window
@@ -19,10 +18,10 @@ class Clock;
 // The audio system is first asked for a device when a sound file is actually
 // played: a run that plays none never opens it (it only complains when there is
 // no sound server).
-class QtSoundPlayer : public rw::SoundPlayer {
+class QtSoundPlayer : public SoundPlayer {
   public:
     // output: used on this thread only. sleeper: null = the engine clock.
-    explicit QtSoundPlayer(SoundOutput& output, rw::Clock* sleeper = nullptr);
+    explicit QtSoundPlayer(SoundOutput& output, Clock* sleeper = nullptr);
 
     void playOnce(const std::string& path) override;
     void playLooping(const std::string& path) override;
@@ -38,7 +37,9 @@ class QtSoundPlayer : public rw::SoundPlayer {
     void sleepMs(int ms);
 
     SoundOutput& output_;
-    rw::Clock* sleeper_;
+    Clock* sleeper_;
     QObject context_;
     std::atomic<int> device_{-1};  // -1 not asked yet, 0 none, 1 present
 };
+
+}  // namespace rw

@@ -2,6 +2,8 @@
 
 #include <QLocalSocket>
 
+namespace rw {
+
 namespace {
 constexpr int kConnectWaitMs = 200;
 }  // namespace
@@ -22,3 +24,5 @@ bool notifySibling(const QString& serverName) {
         socket.waitForDisconnected(kConnectWaitMs);
     return sent;
 }
+
+}  // namespace rw

@@ -6,6 +6,8 @@
 
 #include <QSocketNotifier>
 
+namespace rw {
+
 namespace {
 int signalPipe[2] = {-1, -1};
 
@@ -52,3 +54,5 @@ void SignalAbort::readPipe() {
         }
     }
 }
+
+}  // namespace rw

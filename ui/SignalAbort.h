@@ -4,6 +4,8 @@
 
 class QSocketNotifier;
 
+namespace rw {
+
 // Turns SIGINT and SIGTERM into a call on the window thread (through a pipe that
 // the signal handler writes one byte into), so command-line mode can abort the
 // job and wind down instead of dying mid-write. One instance at a time.
@@ -19,3 +21,5 @@ class SignalAbort : public QObject {
     std::function<void(int)> onSignal_;
     QSocketNotifier* notifier_ = nullptr;
 };
+
+}  // namespace rw

@@ -5,6 +5,8 @@
 #include <QMediaDevices>
 #include <QUrl>
 
+namespace rw {
+
 bool SoundEffectOutput::hasDevice() const {
     if (!hasDevice_) hasDevice_ = !QMediaDevices::audioOutputs().isEmpty();
     return *hasDevice_;
@@ -25,3 +27,5 @@ void SoundEffectOutput::stop() {
 void SoundEffectOutput::beep() {
     QApplication::beep();
 }
+
+}  // namespace rw

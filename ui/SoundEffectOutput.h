@@ -5,6 +5,8 @@
 
 #include "ui/SoundOutput.h"
 
+namespace rw {
+
 // SoundOutput on one QSoundEffect, which lives on the window thread. The audio
 // system is opened only when a sound first needs it, so a run with sounds off
 // never connects to the sound server.
@@ -19,3 +21,5 @@ class SoundEffectOutput : public SoundOutput {
     std::unique_ptr<QSoundEffect> effect_;
     mutable std::optional<bool> hasDevice_;
 };
+
+}  // namespace rw

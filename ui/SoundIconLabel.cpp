@@ -2,6 +2,8 @@
 
 #include <QMouseEvent>
 
+namespace rw {
+
 SoundIconLabel::SoundIconLabel(QWidget* parent) : QLabel(parent) {}
 
 void SoundIconLabel::mouseReleaseEvent(QMouseEvent* event) {
@@ -10,3 +12,5 @@ void SoundIconLabel::mouseReleaseEvent(QMouseEvent* event) {
     }
     QLabel::mouseReleaseEvent(event);
 }
+
+}  // namespace rw

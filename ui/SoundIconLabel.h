@@ -1,6 +1,8 @@
 #pragma once
 #include <QLabel>
 
+namespace rw {
+
 // The sound indicator: a bitmap static that reports clicks.
 class SoundIconLabel : public QLabel {
     Q_OBJECT
@@ -13,3 +15,5 @@ class SoundIconLabel : public QLabel {
   protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 };
+
+}  // namespace rw

@@ -11,6 +11,8 @@
 #include "engine/Sounds.h"
 #include "ui/UserPrompts.h"
 
+namespace rw {
+
 namespace {
 
 bool isDirectory(const std::string& path) {
@@ -56,11 +58,11 @@ std::vector<std::string> SoundMenu::populate(QMenu& menu, const std::string& sou
 }
 
 bool SoundMenu::choose(QWidget* owner) {
-    const std::string soundsFolder = rw::dataFolder() + "Sounds";
+    const std::string soundsFolder = dataFolder() + "Sounds";
     if (!isDirectory(soundsFolder)) return false;
 
     QMenu menu(owner);
-    const std::vector<std::string> names = populate(menu, soundsFolder, rw::soundScheme());
+    const std::vector<std::string> names = populate(menu, soundsFolder, soundScheme());
     if (menu.actions().isEmpty()) return false;  // the folder could not be listed
     const QPoint cursor = QCursor::pos();
     const QPoint topLeft(cursor.x() - menu.sizeHint().width(), cursor.y());
@@ -69,9 +71,11 @@ bool SoundMenu::choose(QWidget* owner) {
     const int id = chosen != nullptr ? chosen->data().toInt() : 0;
     const int index = id - kFirstSchemeId;
     if (id != 0 && index >= 0 && index < int(names.size())) {
-        rw::setSoundScheme(names[size_t(index)]);
+        setSoundScheme(names[size_t(index)]);
     } else {
-        rw::setSoundScheme(std::string());
+        setSoundScheme(std::string());
     }
     return true;
 }
+
+}  // namespace rw

@@ -5,6 +5,8 @@
 class QMenu;
 class QWidget;
 
+namespace rw {
+
 // The sound-scheme menu: one item per sub-folder of the data folder's `Sounds`
 // (in the order the file system lists them, ids from 256), a separator and
 // "Off" (id 0). The chosen item becomes the sound scheme; "Off", Escape and a
@@ -30,3 +32,5 @@ class SoundMenu {
     // Returns false when dir cannot be listed.
     static bool listSchemes(const std::string& dir, std::vector<std::string>& names);
 };
+
+}  // namespace rw

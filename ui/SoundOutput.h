@@ -1,6 +1,8 @@
 #pragma once
 #include <QString>
 
+namespace rw {
+
 // The audio device as the sound player sees it, one level above QSoundEffect.
 // Used only on the window thread. Starting a sound stops the one still playing.
 class SoundOutput {
@@ -13,3 +15,5 @@ class SoundOutput {
     // The system's default sound.
     virtual void beep() = 0;
 };
+
+}  // namespace rw

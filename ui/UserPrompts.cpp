@@ -6,6 +6,8 @@
 #include <QMenu>
 #include <QMessageBox>
 
+namespace rw {
+
 void UserPrompts::message(QWidget* parent, const QString& text) {
     QMessageBox::warning(parent, QCoreApplication::applicationName(), text, QMessageBox::Ok);
 }
@@ -35,3 +37,5 @@ UserPrompts& userPrompts() {
 void setUserPrompts(UserPrompts* prompts) {
     installedPrompts = prompts;
 }
+
+}  // namespace rw

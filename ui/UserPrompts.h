@@ -7,6 +7,8 @@ class QDialog;
 class QMenu;
 class QWidget;
 
+namespace rw {
+
 // The program's modal questions to the operator: message boxes and the file-open
 // dialog. Everything goes through the installed instance, so tests answer them
 // without a human and command-line mode can refuse to ask at all.
@@ -28,3 +30,5 @@ class UserPrompts {
 UserPrompts& userPrompts();
 // Installs prompts (null restores the real dialogs). The caller keeps ownership.
 void setUserPrompts(UserPrompts* prompts);
+
+}  // namespace rw

@@ -2,6 +2,8 @@
 
 #include <QFile>
 
+namespace rw {
+
 QString VersionRecord::compiledPath() {
     return QStringLiteral(":/version/romwright.ver");
 }
@@ -39,3 +41,5 @@ std::optional<QString> VersionRecord::query(const QString& blockPath) const {
     if (it == values_.constEnd()) return std::nullopt;
     return *it;
 }
+
+}  // namespace rw

@@ -3,10 +3,12 @@
 #include <QString>
 #include <optional>
 
+namespace rw {
+
 // The program's version record: the string table the build compiles into the
 // executable from the project version (file and product version, company,
-// product name, copyright). Values are looked up by their classic block paths,
-// such as "\StringFileInfo\040904b0\ProductVersion".
+// product name, copyright). Values are looked up by block path, such as
+// "\StringFileInfo\040904b0\ProductVersion".
 class VersionRecord {
   public:
     // Where the build puts the record among the program's resources.
@@ -24,3 +26,5 @@ class VersionRecord {
   private:
     QMap<QString, QString> values_;
 };
+
+}  // namespace rw

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstdint>
 
+namespace rw {
+
 namespace {
 uint32_t readLe32(const char* bytes) {
     const auto* b = reinterpret_cast<const unsigned char*>(bytes);
@@ -42,3 +44,5 @@ std::optional<int> wavDurationMs(const QString& path) {
     }
     return std::nullopt;
 }
+
+}  // namespace rw

@@ -1,5 +1,5 @@
 #include "ui/ProgrammerApp.h"
 
 int main(int argc, char** argv) {
-    return runProgrammerApp(argc, argv);
+    return rw::runProgrammerApp(argc, argv);
 }

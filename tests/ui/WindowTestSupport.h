@@ -46,7 +46,7 @@ inline void pumpEvents(int ms) {
     waitFor([] { return false; }, ms);
 }
 
-struct ScriptedPrompts : UserPrompts {
+struct ScriptedPrompts : rw::UserPrompts {
     void message(QWidget*, const QString& text) override { messages.push_back(text); }
     QString openFileName(QWidget*, const QString&, const QString&, const QString&) override {
         ++fileDialogs;
@@ -160,24 +160,26 @@ class WindowTest : public ::testing::Test {
         TearDown();
         rw::setDataFolder(data_.str());
         rw::setSoundScheme("");
-        setUserPrompts(&prompts_);
+        rw::setUserPrompts(&prompts_);
         hexPath_ = rwtest::writeFile(data_.path() / "image.hex", kHexImage).string();
     }
     void TearDown() override {
-        setUserPrompts(nullptr);
+        rw::setUserPrompts(nullptr);
         pendingQueue().clear();
         failedList().clear();
-        openSettings()->clear();
+        rw::openSettings()->clear();
     }
-    void writeSetting(const QString& key, const QVariant& v) { openSettings()->setValue(key, v); }
-    QVariant readSetting(const QString& key) { return openSettings()->value(key); }
+    void writeSetting(const QString& key, const QVariant& v) {
+        rw::openSettings()->setValue(key, v);
+    }
+    QVariant readSetting(const QString& key) { return rw::openSettings()->value(key); }
 
-    std::unique_ptr<ProgrammerDialog> makeDialog(QStringList arguments = {},
-                                                 DialogOptions options = {}) {
+    std::unique_ptr<rw::ProgrammerDialog> makeDialog(QStringList arguments = {},
+                                                     rw::DialogOptions options = {}) {
         options.arguments = std::move(arguments);
         options.services = factory_.services();
         options.siblingServer = QStringLiteral("romwright-test-no-sibling-%1").arg(::getpid());
-        return std::make_unique<ProgrammerDialog>(options);
+        return std::make_unique<rw::ProgrammerDialog>(options);
     }
 
     std::string logText() const {

@@ -19,12 +19,12 @@ TEST(AboutBox, ShowsTheRecordOrItsDefaults) {
     for (const auto& c : cases) {
         const std::string path =
             c.record ? rwtest::writeFile(dir.path() / "r.ver", *c.record) : "/no/such/record.ver";
-        AboutDialog about(nullptr, QString::fromStdString(path));
-        EXPECT_EQ(about.findChild<QLabel*>("id1027")->text(), c.product);
-        EXPECT_EQ(about.findChild<QLabel*>("id1028")->text(), c.company);
+        rw::AboutDialog about(nullptr, QString::fromStdString(path));
+        EXPECT_EQ(about.productLabel->text(), c.product);
+        EXPECT_EQ(about.companyLabel->text(), c.company);
     }
     // The record built into the program: its commas become ". ".
-    EXPECT_EQ(AboutDialog().productText(), "KVT Romwright v1. 1. 0. 4");
+    EXPECT_EQ(rw::AboutDialog().productLabel->text(), "KVT Romwright v1. 1. 0. 4");
 }
 
 }  // namespace

@@ -32,7 +32,7 @@ TEST(Animation, EveryFrameSleepsTheLinksDelayOfItsCycle) {
         job.running = c.frames > 0;
         rwtest::FakeClock clock;
         size_t frames = 0;
-        AnimationThread animation;
+        rw::AnimationThread animation;
         animation.start(
             job,
             [&](const QImage&) {

@@ -37,13 +37,13 @@ TEST_F(DeviceListTest, QueuesTheTypedAddressesOrRetriesTheFailures) {
         failedList() = c.failed;
         QString caption, text;
         prompts_.onModal = [&](QDialog& modal) {
-            auto& dialog = dynamic_cast<DeviceListDialog&>(modal);
+            auto& dialog = dynamic_cast<rw::DeviceListDialog&>(modal);
             caption = dialog.windowTitle();
-            text = dialog.addressEdit()->toPlainText();
-            if (!c.typed.isNull()) dialog.addressEdit()->setPlainText(c.typed);
-            (c.go ? dialog.goButton() : dialog.abortButton())->click();
+            text = dialog.addressEdit->toPlainText();
+            if (!c.typed.isNull()) dialog.addressEdit->setPlainText(c.typed);
+            (c.go ? dialog.goButton : dialog.abortButton)->click();
         };
-        EXPECT_EQ(DeviceListDialog::runAndQueue(nullptr), c.go);
+        EXPECT_EQ(rw::DeviceListDialog::runAndQueue(nullptr), c.go);
         EXPECT_EQ(caption, c.caption);
         EXPECT_EQ(text, c.shownText);
         EXPECT_EQ(pendingQueue(), c.pendingAfter);

@@ -33,22 +33,22 @@ TEST_F(BatchSimTest, AbsentAndRefusingDevicesEndInTheRetryDialog) {
     writeSetting("Info/Address", accepting);
     std::vector<QString> captions, texts;
     prompts_.onModal = [&](QDialog& modal) {
-        auto& list = dynamic_cast<DeviceListDialog&>(modal);
+        auto& list = dynamic_cast<rw::DeviceListDialog&>(modal);
         captions.push_back(list.windowTitle());
         texts.push_back(list.addressText);
         if (captions.size() == 1)
-            list.addressEdit()->setPlainText(
+            list.addressEdit->setPlainText(
                 QStringLiteral("%1\n%2\n%3").arg(accepting).arg(refusing).arg(absent));
-        (captions.size() == 1 ? list.goButton() : list.abortButton())->click();
+        (captions.size() == 1 ? list.goButton : list.abortButton)->click();
     };
 
     rwtest::FakeClock clock;  // the engine's pauses; the links wait in real time
-    DialogOptions options;
+    rw::DialogOptions options;
     options.services.clock = &clock;
     options.services.modeReplyTimeoutMs = 150;  // the absent device: no full reply wait
     options.queuePauseMs = 100;
     options.siblingServer = QStringLiteral("romwright-test-no-sibling-%1").arg(::getpid());
-    auto dialog = std::make_unique<ProgrammerDialog>(options);  // the real links
+    auto dialog = std::make_unique<rw::ProgrammerDialog>(options);  // the real links
     dialog->runDeviceList();
 
     ASSERT_TRUE(waitFor([&] { return captions.size() >= 2; }, 120000))

@@ -19,8 +19,8 @@ class JobWindowTest : public WindowTest {
         writeSetting("Info/Device", 1);  // KVTC/1-4255: mode requests, no erase wait
         writeSetting("Info/File", QString::fromStdString(hexPath_));
     }
-    std::unique_ptr<ProgrammerDialog> makeWindow() {
-        DialogOptions options;
+    std::unique_ptr<rw::ProgrammerDialog> makeWindow() {
+        rw::DialogOptions options;
         options.queuePauseMs = 50;
         auto dialog = makeDialog({}, options);
         dialog->show();
@@ -34,16 +34,16 @@ class JobWindowTest : public WindowTest {
     // keep what is shown) and whether Go is pressed; later lists are aborted.
     void answerLists(std::vector<std::pair<const char*, bool>> answers) {
         prompts_.onModal = [this, answers](QDialog& modal) {
-            auto& list = dynamic_cast<DeviceListDialog&>(modal);
+            auto& list = dynamic_cast<rw::DeviceListDialog&>(modal);
             captions.push_back(list.windowTitle());
             const size_t at = captions.size() - 1;
             const bool go = at < answers.size() && answers[at].second;
             if (at < answers.size() && answers[at].first != nullptr)
-                list.addressEdit()->setPlainText(answers[at].first);
-            (go ? list.goButton() : list.abortButton())->click();
+                list.addressEdit->setPlainText(answers[at].first);
+            (go ? list.goButton : list.abortButton)->click();
         };
     }
-    bool idle(ProgrammerDialog& dialog) {
+    bool idle(rw::ProgrammerDialog& dialog) {
         return dialog.controller().state() == rw::JobState::Idle &&
                !dialog.controller().workerOnRecord();
     }

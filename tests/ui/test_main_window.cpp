@@ -12,14 +12,14 @@ using namespace wintest;
 namespace {
 
 // The text of the checked link button, empty when none is.
-QString checkedLink(ProgrammerDialog& dialog) {
+QString checkedLink(rw::ProgrammerDialog& dialog) {
     for (QRadioButton* button : dialog.linkButtons) {
         if (button->isChecked()) return button->text();
     }
     return {};
 }
 
-bool statusIsRed(ProgrammerDialog& dialog) {
+bool statusIsRed(rw::ProgrammerDialog& dialog) {
     QLabel* status = dialog.statusLabel;
     return status->autoFillBackground() &&
            status->palette().color(QPalette::Window) == QColor(255, 0, 0) &&
@@ -32,7 +32,7 @@ struct Shown {
                *status = nullptr, *host = nullptr;
 };
 
-void expectShown(ProgrammerDialog& dialog, const Shown& expected) {
+void expectShown(rw::ProgrammerDialog& dialog, const Shown& expected) {
     const std::pair<QWidget*, const char*> checks[] = {
         {dialog.portList, expected.port},       {dialog.modelList, expected.model},
         {dialog.addressEdit, expected.address}, {dialog.fileEdit, expected.file},
@@ -70,7 +70,7 @@ TEST_F(MainWindowTest, StartsFromTheStoredSettingsOrTheirDefaults) {
                   {{"Info/Driver", 1}, {"Info/Device", 0}}}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.link);
-        openSettings()->clear();
+        rw::openSettings()->clear();
         for (const auto& [key, value] : c.stored) writeSetting(key, value);
         auto dialog = makeDialog();
         EXPECT_EQ(checkedLink(*dialog), c.link);
@@ -121,7 +121,7 @@ TEST_F(MainWindowTest, CommandLineFillsTheControlsAndStartsOrRefuses) {
             if (windowless && c.refusal == nullptr) break;
             factory_.requests.clear();
             prompts_.messages.clear();
-            DialogOptions options;
+            rw::DialogOptions options;
             options.windowless = windowless;
             options.commandLineOutput = windowless;  // as the program runs without a window
             auto dialog = makeDialog(

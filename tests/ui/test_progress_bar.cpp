@@ -11,7 +11,7 @@ TEST(ProgressBar, FillAndTextFollowTheJob) {
     constexpr int kWidth = 510, kHeight = 26, kRow = 3;  // a row above the centred text
     const QRgb red = 0xFFFF0000, green = 0xFF00FF00, yellow = 0xFFFFFF00;
     const struct {
-        ProgressState state;
+        rw::ProgressState state;
         const char* text;
         int fillWidth;  // (510 - 2) x fraction
         QRgb colour;    // of the fill; 0 when there is none
@@ -22,10 +22,10 @@ TEST(ProgressBar, FillAndTextFollowTheJob) {
                  {{0, 5, true}, "0%", 0, 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
-        EXPECT_EQ(ProgressBarButton::percentText(c.state), c.text);
-        ProgressBarButton bar;
+        EXPECT_EQ(rw::ProgressBarButton::percentText(c.state), c.text);
+        rw::ProgressBarButton bar;
         bar.resize(kWidth, kHeight);
-        bar.setStateSource([&] { return std::optional<ProgressState>(c.state); });
+        bar.setStateSource([&] { return std::optional<rw::ProgressState>(c.state); });
         const QImage image = bar.grab().toImage().convertToFormat(QImage::Format_ARGB32);
         if (c.colour == 0) {
             for (int x = 1; x < kWidth - 1; ++x) {

@@ -28,7 +28,7 @@ TEST_F(SoundMenuTest, ItemsIdsAndChecksFollowTheFolderOrderAndSchemeAndEscapeTur
         {"loud", false, false, false}};  // byte-exact, with case
     for (const auto& [scheme, first, second, off] : cases) {
         QMenu menu;
-        EXPECT_EQ(SoundMenu::populate(menu, sounds.string(), scheme), order);
+        EXPECT_EQ(rw::SoundMenu::populate(menu, sounds.string(), scheme), order);
         std::vector<std::string> items;
         for (const QAction* action : menu.actions())
             items.push_back(action->isSeparator()
@@ -43,7 +43,7 @@ TEST_F(SoundMenuTest, ItemsIdsAndChecksFollowTheFolderOrderAndSchemeAndEscapeTur
     }
     rw::setSoundScheme("Loud");
     prompts_.menuAnswer = [](QMenu&) -> QAction* { return nullptr; };  // Escape
-    EXPECT_TRUE(SoundMenu::choose(nullptr));
+    EXPECT_TRUE(rw::SoundMenu::choose(nullptr));
     EXPECT_EQ(rw::soundScheme(), "");
 }
 

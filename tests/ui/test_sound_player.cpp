@@ -13,7 +13,7 @@ namespace {
 
 using Calls = std::vector<std::string>;
 
-struct RecordingOutput : SoundOutput {
+struct RecordingOutput : rw::SoundOutput {
     explicit RecordingOutput(bool present) : device(present) {}
     bool hasDevice() const override {
         ++probes;
@@ -67,7 +67,7 @@ TEST(QtSoundPlayer, OnceWaitsTheSoundsLengthAndMissingSoundsStopOrBeep) {
     for (const auto& c : cases) {
         RecordingOutput output(c.device);
         rwtest::FakeClock clock;
-        QtSoundPlayer player(output, &clock);
+        rw::QtSoundPlayer player(output, &clock);
         if (c.playFiles) {
             player.playOnce(sound("start.wav", 300));
             player.playLooping(sound("erase.wav", 1000));
