@@ -36,8 +36,6 @@ class OutputQueue {
 
     explicit OutputQueue(const LineTiming& timing);
 
-    // Wire time of one character at the line's speed: 11 bits (8N2), 0 unpaced.
-    int64_t charNs() const { return charNs_; }
     // When a request of `length` bytes that arrived at arrivalNs has fully come
     // in over the line: its wire time after the previous one.
     int64_t receivedAt(int64_t arrivalNs, size_t length);
@@ -57,7 +55,7 @@ class OutputQueue {
     void push(int64_t dueNs, std::vector<uint8_t> bytes, const PeerAddress& peer);
 
     LineTiming timing_;
-    int64_t charNs_ = 0;
+    int64_t charNs_ = 0;  // wire time of one character: 11 bits (8N2); 0 unpaced
     int64_t rxDoneNs_ = INT64_MIN;
     int64_t txDoneNs_ = INT64_MIN;
     std::deque<Chunk> chunks_;

@@ -17,19 +17,19 @@ std::optional<RequestParser::Event> RequestParser::take(Kind kind, size_t count)
 
 // 0 while no candidate length fits yet, SIZE_MAX when none can fit any more.
 size_t RequestParser::unknownCommandLength() const {
-    size_t limit = std::min(buffer_.size(), MAX_REQUEST_LENGTH);
+    size_t limit = std::min(buffer_.size(), kMaxRequestLength);
     unsigned sum = 0;
     for (size_t i = 0; i < limit; ++i) {
-        if (i + 1 >= MIN_REQUEST_LENGTH && static_cast<uint8_t>(sum) == buffer_[i]) return i + 1;
+        if (i + 1 >= kMinRequestLength && static_cast<uint8_t>(sum) == buffer_[i]) return i + 1;
         sum += buffer_[i];
     }
-    return buffer_.size() >= MAX_REQUEST_LENGTH ? SIZE_MAX : 0;
+    return buffer_.size() >= kMaxRequestLength ? SIZE_MAX : 0;
 }
 
 std::optional<RequestParser::Event> RequestParser::next() {
     if (buffer_.empty()) return std::nullopt;
-    if (buffer_[0] != FRAME_START) {
-        auto start = std::find(buffer_.begin(), buffer_.end(), FRAME_START);
+    if (buffer_[0] != kFrameStart) {
+        auto start = std::find(buffer_.begin(), buffer_.end(), kFrameStart);
         return take(Kind::Skipped, static_cast<size_t>(start - buffer_.begin()));
     }
     size_t length = requestLengthFor(buffer_.data(), buffer_.size());
@@ -41,7 +41,7 @@ std::optional<RequestParser::Event> RequestParser::next() {
     if (length == 0) return std::nullopt;
     // A block longer than the receive buffer cannot be a real request: the
     // start byte was noise, so look for the next one.
-    if (length > MAX_REQUEST_LENGTH) return take(Kind::Skipped, 1);
+    if (length > kMaxRequestLength) return take(Kind::Skipped, 1);
     if (buffer_.size() < length) return std::nullopt;
     bool valid = frameSum(buffer_.data(), length - 1) == buffer_[length - 1];
     return take(valid ? Kind::Request : Kind::BadChecksum, length);

@@ -46,7 +46,7 @@ std::unique_ptr<ReplyPlan> SimController::onRequest(const Request& request, int6
     plan->trace = head + response.note;
 
     bool acceptedBlock = request.command() == CMD_FLASH_WRITE && plan->bytes.size() == 9 &&
-                         plan->bytes[7] == STATUS_OK;
+                         plan->bytes[7] == kStatusOk;
     if (acceptedBlock && config_.closeAfterBlocks > 0 && !closed_ &&
         ++blocksAnswered_ == static_cast<uint64_t>(config_.closeAfterBlocks)) {
         closed_ = true;
@@ -90,7 +90,7 @@ uint64_t SimController::repeats() const {
     return total;
 }
 
-bool SimController::dumpRegions(const std::string& dir, std::string* error) const {
+bool SimController::dumpRegions(const std::string& dir, std::string& error) const {
     for (const auto& device : devices_) {
         std::string path = dir + "/" + std::to_string(device->address()) + ".bin";
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -99,7 +99,7 @@ bool SimController::dumpRegions(const std::string& dir, std::string* error) cons
                   static_cast<std::streamsize>(region.size()));
         out.close();
         if (!out) {
-            if (error != nullptr) *error = "cannot write " + path;
+            error = "cannot write " + path;
             return false;
         }
     }

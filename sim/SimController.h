@@ -43,8 +43,8 @@ class SimController {
     uint64_t requests() const { return requests_; }
     uint64_t repeats() const;
 
-    // Writes every region to dir/<address>.bin; false with a reason on failure.
-    bool dumpRegions(const std::string& dir, std::string* error) const;
+    // Writes every region to dir/<address>.bin; false with a reason in `error` on failure.
+    bool dumpRegions(const std::string& dir, std::string& error) const;
     std::string summary() const;
 
   private:

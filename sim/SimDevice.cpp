@@ -41,32 +41,32 @@ SimDevice::Response SimDevice::handle(const Request& request, int64_t nowMs) {
         case CMD_FLASH_VERIFY:
             return flashVerify(request);
         default:
-            return {false, buildFullReply(request, STATUS_UNKNOWN_COMMAND),
+            return {false, buildFullReply(request, kStatusUnknownCommand),
                     format("unknown command %02X refused", request.command())};
     }
 }
 
 uint8_t SimDevice::checkModelCode(const Request& request) const {
     const unsigned code = unsigned{request.payload()[0]} << 8 | request.payload()[1];
-    return code == model_.code ? STATUS_OK : STATUS_WRONG_MODEL;
+    return code == model_.code ? kStatusOk : kStatusWrongModel;
 }
 
 SimDevice::Response SimDevice::permission(const Request& request) {
     uint8_t status = checkModelCode(request);
-    if (status == STATUS_OK && settings_.refusePermission) status = STATUS_PERMISSION_REFUSED;
+    if (status == kStatusOk && settings_.refusePermission) status = kStatusPermissionRefused;
     return {false, buildFullReply(request, status), format("permission status %u", status)};
 }
 
 SimDevice::Response SimDevice::flashInit(const Request& request, int64_t nowMs) {
     uint8_t status = checkModelCode(request);
-    if (status != STATUS_OK) {
+    if (status != kStatusOk) {
         return {false, buildFullReply(request, status), format("init refused status %u", status)};
     }
     std::fill(region_.begin(), region_.end(), 0xFF);
     silentUntilMs_ = nowMs + settings_.eraseMs;
     verify_ = Verify::None;
     // The acknowledge goes out before the erase makes the device deaf.
-    return {false, buildFullReply(request, STATUS_OK),
+    return {false, buildFullReply(request, kStatusOk),
             format("init: erased, silent for %u ms", static_cast<unsigned>(settings_.eraseMs))};
 }
 
@@ -77,7 +77,7 @@ SimDevice::Response SimDevice::flashWrite(const Request& request) {
     std::string where = format("write %06X n=%u", address, count);
     if (address < model_.regionStart() || address > model_.regionEnd() ||
         count > model_.regionEnd() - address) {
-        return {false, buildFullReply(request, STATUS_OUTSIDE_REGION),
+        return {false, buildFullReply(request, kStatusOutsideRegion),
                 where + " refused: outside the region"};
     }
     uint8_t* cell = region_.data() + (address - model_.regionStart());
@@ -88,7 +88,7 @@ SimDevice::Response SimDevice::flashWrite(const Request& request) {
         forgetErase();
         where += " (then reset: erase forgotten)";
     }
-    return {false, buildFullReply(request, STATUS_OK), where};
+    return {false, buildFullReply(request, kStatusOk), where};
 }
 
 void SimDevice::forgetErase() {
@@ -100,13 +100,13 @@ SimDevice::Response SimDevice::flashVerify(const Request& request) {
     uint8_t expected = request.payload()[0];
     uint8_t crc = crc8Maxim(region_.data(), region_.size() - 1);
     uint8_t stored = region_.back();
-    uint8_t status = STATUS_OK;
-    if (crc != expected || stored != expected) status = STATUS_VERIFY_MISMATCH;
-    if (settings_.refuseVerify) status = STATUS_VERIFY_REFUSED;
-    verify_ = status == STATUS_OK ? Verify::Passed : Verify::Failed;
+    uint8_t status = kStatusOk;
+    if (crc != expected || stored != expected) status = kStatusVerifyMismatch;
+    if (settings_.refuseVerify) status = kStatusVerifyRefused;
+    verify_ = status == kStatusOk ? Verify::Passed : Verify::Failed;
     return {false, buildFullReply(request, status),
             format("verify crc %02X: region %02X, stored %02X", expected, crc, stored) +
-                (status == STATUS_OK ? " passed" : " refused")};
+                (status == kStatusOk ? " passed" : " refused")};
 }
 
 }  // namespace rw::sim

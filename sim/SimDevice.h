@@ -10,13 +10,13 @@ namespace rw::sim {
 
 // Status bytes of the full reply. 0 accepts; each refusal has its own value
 // so a trace shows why the device said no.
-constexpr uint8_t STATUS_OK = 0x00;
-constexpr uint8_t STATUS_WRONG_MODEL = 0x01;
-constexpr uint8_t STATUS_PERMISSION_REFUSED = 0x02;
-constexpr uint8_t STATUS_OUTSIDE_REGION = 0x03;
-constexpr uint8_t STATUS_VERIFY_MISMATCH = 0x04;
-constexpr uint8_t STATUS_VERIFY_REFUSED = 0x05;
-constexpr uint8_t STATUS_UNKNOWN_COMMAND = 0xFF;
+constexpr uint8_t kStatusOk = 0x00;
+constexpr uint8_t kStatusWrongModel = 0x01;
+constexpr uint8_t kStatusPermissionRefused = 0x02;
+constexpr uint8_t kStatusOutsideRegion = 0x03;
+constexpr uint8_t kStatusVerifyMismatch = 0x04;
+constexpr uint8_t kStatusVerifyRefused = 0x05;
+constexpr uint8_t kStatusUnknownCommand = 0xFF;
 
 // Behaviour switches of one device.
 struct DeviceSettings {
@@ -52,7 +52,6 @@ class SimDevice {
     Verify verifyResult() const { return verify_; }
     uint64_t requests() const { return requests_; }
     uint64_t repeats() const { return repeats_; }
-    uint64_t blocksWritten() const { return blocks_; }
 
   private:
     uint8_t checkModelCode(const Request& request) const;

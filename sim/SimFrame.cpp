@@ -10,7 +10,7 @@ uint8_t frameSum(const uint8_t* data, size_t count) {
 
 static std::vector<uint8_t> replyHead(const Request& request) {
     const std::vector<uint8_t>& b = request.bytes;
-    return {FRAME_START, b[3], b[4], b[1], b[2], REPLY_ACK};
+    return {kFrameStart, b[3], b[4], b[1], b[2], kReplyAck};
 }
 
 std::vector<uint8_t> buildShortReply(const Request& request) {

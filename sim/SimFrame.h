@@ -12,12 +12,12 @@ constexpr uint8_t CMD_FLASH_INIT = 0xF2;
 constexpr uint8_t CMD_FLASH_WRITE = 0xF0;
 constexpr uint8_t CMD_FLASH_VERIFY = 0xF3;
 
-constexpr uint8_t FRAME_START = 0x02;
-constexpr uint8_t REPLY_ACK = 0x06;
+constexpr uint8_t kFrameStart = 0x02;
+constexpr uint8_t kReplyAck = 0x06;
 // A device's receive buffer; longer frames are never accepted.
-constexpr size_t MAX_REQUEST_LENGTH = 512;
+constexpr size_t kMaxRequestLength = 512;
 // Start, destination (2), source (2), command, 0x77, checksum.
-constexpr size_t MIN_REQUEST_LENGTH = 8;
+constexpr size_t kMinRequestLength = 8;
 
 // Sum of the bytes modulo 256: the frames' additive checksum.
 uint8_t frameSum(const uint8_t* data, size_t count);
@@ -30,7 +30,6 @@ struct Request {
     uint8_t sourceLow() const { return bytes[4]; }
     uint8_t command() const { return bytes[5]; }
     const uint8_t* payload() const { return bytes.data() + 7; }
-    size_t payloadLength() const { return bytes.size() - MIN_REQUEST_LENGTH; }
 };
 
 // The 7-byte acknowledge that answers CMD_MODE: source and destination

@@ -2,45 +2,43 @@
 
 #include <charconv>
 #include <cstdlib>
-#include <functional>
-#include <map>
 
 namespace rw::sim {
 
 namespace {
 
-bool parseInteger(const std::string& text, long long low, long long high, long long* value) {
+bool parseInteger(const std::string& text, long long low, long long high, long long& value) {
     long long result = 0;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), result);
     if (ec != std::errc() || end != text.data() + text.size() || result < low || result > high) {
         return false;
     }
-    *value = result;
+    value = result;
     return true;
 }
 
-bool parseRate(const std::string& text, double* value) {
+bool parseRate(const std::string& text, double& value) {
     char* end = nullptr;
     double result = std::strtod(text.c_str(), &end);
     if (text.empty() || *end != '\0' || !(result >= 0.0 && result <= 1.0)) return false;
-    *value = result;
+    value = result;
     return true;
 }
 
-bool parseHostPort(const std::string& text, std::string* host, int* port) {
+bool parseHostPort(const std::string& text, std::string& host, int& port) {
     size_t colon = text.rfind(':');
     long long number = 0;
     if (colon == std::string::npos || colon == 0 ||
-        !parseInteger(text.substr(colon + 1), 0, 65535, &number)) {
+        !parseInteger(text.substr(colon + 1), 0, 65535, number)) {
         return false;
     }
-    *host = text.substr(0, colon);
-    *port = static_cast<int>(number);
+    host = text.substr(0, colon);
+    port = static_cast<int>(number);
     return true;
 }
 
 // "3,7,10-12": request numbers counted from 1.
-bool parseNumberList(const std::string& text, std::set<uint64_t>* numbers) {
+bool parseNumberList(const std::string& text, std::set<uint64_t>& numbers) {
     size_t begin = 0;
     while (begin <= text.size()) {
         size_t comma = text.find(',', begin);
@@ -49,161 +47,185 @@ bool parseNumberList(const std::string& text, std::set<uint64_t>* numbers) {
         long long first = 0;
         long long last = 0;
         bool ok = dash == std::string::npos
-                      ? parseInteger(item, 1, 1LL << 53, &first) && (last = first, true)
-                      : parseInteger(item.substr(0, dash), 1, 1LL << 53, &first) &&
-                            parseInteger(item.substr(dash + 1), first, first + 100000, &last);
+                      ? parseInteger(item, 1, 1LL << 53, first) && (last = first, true)
+                      : parseInteger(item.substr(0, dash), 1, 1LL << 53, first) &&
+                            parseInteger(item.substr(dash + 1), first, first + 100000, last);
         if (!ok) return false;
-        for (long long n = first; n <= last; ++n) numbers->insert(static_cast<uint64_t>(n));
+        for (long long n = first; n <= last; ++n) numbers.insert(static_cast<uint64_t>(n));
         if (comma == std::string::npos) break;
         begin = comma + 1;
     }
-    return !numbers->empty();
+    return !numbers.empty();
 }
 
-bool parseSplit(const std::string& text, LineTiming* timing) {
+bool parseSplit(const std::string& text, LineTiming& timing) {
     size_t colon = text.find(':');
     long long pieces = 0;
     long long gapMs = 0;
-    if (colon == std::string::npos || !parseInteger(text.substr(0, colon), 1, 64, &pieces) ||
-        !parseInteger(text.substr(colon + 1), 0, 60000, &gapMs)) {
+    if (colon == std::string::npos || !parseInteger(text.substr(0, colon), 1, 64, pieces) ||
+        !parseInteger(text.substr(colon + 1), 0, 60000, gapMs)) {
         return false;
     }
-    timing->splitPieces = static_cast<int>(pieces);
-    timing->splitGapMs = static_cast<int>(gapMs);
+    timing.splitPieces = static_cast<int>(pieces);
+    timing.splitGapMs = static_cast<int>(gapMs);
     return true;
 }
 
-using Handler = std::function<bool(const std::string&, SimOptions&)>;
-
-struct OptionRule {
-    bool takesValue;
-    Handler handle;
-};
-
-bool setInt(const std::string& v, long long low, long long high, int* target) {
+bool parseInt(const std::string& text, long long low, long long high, int& target) {
     long long value = 0;
-    if (!parseInteger(v, low, high, &value)) return false;
-    *target = static_cast<int>(value);
+    if (!parseInteger(text, low, high, value)) return false;
+    target = static_cast<int>(value);
     return true;
 }
 
 // A device address (0..65535) appended to list.
-bool addAddress(const std::string& v, std::vector<uint16_t>* list) {
+bool addAddress(const std::string& text, std::vector<uint16_t>& list) {
     int address = 0;
-    if (!setInt(v, 0, 65535, &address)) return false;
-    list->push_back(static_cast<uint16_t>(address));
+    if (!parseInt(text, 0, 65535, address)) return false;
+    list.push_back(static_cast<uint16_t>(address));
     return true;
 }
 
-const std::map<std::string, OptionRule>& optionTable() {
-    static const std::map<std::string, OptionRule> table = {
-        {"--tcp",
-         {true,
-          [](const std::string& v, SimOptions& o) {
-              o.link = LinkKind::Tcp;
-              return parseHostPort(v, &o.host, &o.port);
-          }}},
-        {"--udp",
-         {true,
-          [](const std::string& v, SimOptions& o) {
-              o.link = LinkKind::Udp;
-              return parseHostPort(v, &o.host, &o.port);
-          }}},
-        {"--pty",
-         {false,
-          [](const std::string&, SimOptions& o) {
-              o.link = LinkKind::Pty;
-              return true;
-          }}},
-        {"--pty-link",
-         {true,
-          [](const std::string& v, SimOptions& o) {
-              o.ptyLink = v;
-              return !v.empty();
-          }}},
-        {"--baud",
-         {true, [](const std::string& v,
-                   SimOptions& o) { return setInt(v, 1, 10000000, &o.timing.baud); }}},
-        {"--address",
-         {true,
-          [](const std::string& v, SimOptions& o) { return addAddress(v, &o.config.addresses); }}},
-        {"--model",
-         {true,
-          [](const std::string& v, SimOptions& o) {
-              o.config.model = findSimModel(v);
-              return o.config.model != nullptr;
-          }}},
-        {"--erase-ms",
-         {true,
-          [](const std::string& v, SimOptions& o) {
-              o.eraseMsGiven = true;
-              return setInt(v, 0, 600000, &o.config.device.eraseMs);
-          }}},
-        {"--refuse-permission",
-         {false, [](const std::string&,
-                    SimOptions& o) { return o.config.device.refusePermission = true; }}},
-        {"--refuse-permission-for",
-         {true, [](const std::string& v,
-                   SimOptions& o) { return addAddress(v, &o.config.refusePermissionFor); }}},
-        {"--refuse-verify",
-         {false,
-          [](const std::string&, SimOptions& o) { return o.config.device.refuseVerify = true; }}},
-        {"--reset-after-blocks",
-         {true,
-          [](const std::string& v, SimOptions& o) {
-              return setInt(v, 1, 1 << 30, &o.config.device.resetAfterBlocks);
-          }}},
-        {"--close-after-blocks",
-         {true, [](const std::string& v,
-                   SimOptions& o) { return setInt(v, 1, 1 << 30, &o.config.closeAfterBlocks); }}},
-        {"--seed",
-         {true,
-          [](const std::string& v, SimOptions& o) {
-              long long seed = 0;
-              if (!parseInteger(v, 0, INT64_MAX, &seed)) return false;
-              o.config.faults.seed = static_cast<uint64_t>(seed);
-              return true;
-          }}},
-        {"--drop-rate",
-         {true, [](const std::string& v,
-                   SimOptions& o) { return parseRate(v, &o.config.faults.dropRate); }}},
-        {"--drop-requests",
-         {true, [](const std::string& v,
-                   SimOptions& o) { return parseNumberList(v, &o.config.faults.dropRequests); }}},
-        {"--corrupt-rate",
-         {true, [](const std::string& v,
-                   SimOptions& o) { return parseRate(v, &o.config.faults.corruptRate); }}},
-        {"--stale-rate",
-         {true, [](const std::string& v,
-                   SimOptions& o) { return parseRate(v, &o.config.faults.staleRate); }}},
-        {"--delay-ms",
-         {true, [](const std::string& v,
-                   SimOptions& o) { return setInt(v, 0, 600000, &o.timing.delayMs); }}},
-        {"--split",
-         {true, [](const std::string& v, SimOptions& o) { return parseSplit(v, &o.timing); }}},
-        {"--verbose", {false, [](const std::string&, SimOptions& o) { return o.verbose = true; }}},
-        {"--exit-after-verify",
-         {false, [](const std::string&, SimOptions& o) { return o.exitAfterVerify = true; }}},
-        {"--dump-dir",
-         {true,
-          [](const std::string& v, SimOptions& o) {
-              o.dumpDir = v;
-              return !v.empty();
-          }}},
-        {"--help", {false, [](const std::string&, SimOptions& o) { return o.help = true; }}},
-    };
-    return table;
+// One setter per option: takes the option's value (empty for a switch) into
+// the options; false when the value is bad.
+bool setTcp(const std::string& v, SimOptions& o) {
+    o.link = LinkKind::Tcp;
+    return parseHostPort(v, o.host, o.port);
+}
+bool setUdp(const std::string& v, SimOptions& o) {
+    o.link = LinkKind::Udp;
+    return parseHostPort(v, o.host, o.port);
+}
+bool setPty(const std::string&, SimOptions& o) {
+    o.link = LinkKind::Pty;
+    return true;
+}
+bool setPtyLink(const std::string& v, SimOptions& o) {
+    o.ptyLink = v;
+    return !v.empty();
+}
+bool setBaud(const std::string& v, SimOptions& o) {
+    return parseInt(v, 1, 10000000, o.timing.baud);
+}
+bool setAddress(const std::string& v, SimOptions& o) {
+    return addAddress(v, o.config.addresses);
+}
+bool setModel(const std::string& v, SimOptions& o) {
+    o.config.model = findSimModel(v);
+    return o.config.model != nullptr;
+}
+bool setEraseMs(const std::string& v, SimOptions& o) {
+    o.eraseMsGiven = true;
+    return parseInt(v, 0, 600000, o.config.device.eraseMs);
+}
+bool setRefusePermission(const std::string&, SimOptions& o) {
+    o.config.device.refusePermission = true;
+    return true;
+}
+bool setRefusePermissionFor(const std::string& v, SimOptions& o) {
+    return addAddress(v, o.config.refusePermissionFor);
+}
+bool setRefuseVerify(const std::string&, SimOptions& o) {
+    o.config.device.refuseVerify = true;
+    return true;
+}
+bool setResetAfterBlocks(const std::string& v, SimOptions& o) {
+    return parseInt(v, 1, 1 << 30, o.config.device.resetAfterBlocks);
+}
+bool setCloseAfterBlocks(const std::string& v, SimOptions& o) {
+    return parseInt(v, 1, 1 << 30, o.config.closeAfterBlocks);
+}
+bool setSeed(const std::string& v, SimOptions& o) {
+    long long seed = 0;
+    if (!parseInteger(v, 0, INT64_MAX, seed)) return false;
+    o.config.faults.seed = static_cast<uint64_t>(seed);
+    return true;
+}
+bool setDropRate(const std::string& v, SimOptions& o) {
+    return parseRate(v, o.config.faults.dropRate);
+}
+bool setDropRequests(const std::string& v, SimOptions& o) {
+    return parseNumberList(v, o.config.faults.dropRequests);
+}
+bool setCorruptRate(const std::string& v, SimOptions& o) {
+    return parseRate(v, o.config.faults.corruptRate);
+}
+bool setStaleRate(const std::string& v, SimOptions& o) {
+    return parseRate(v, o.config.faults.staleRate);
+}
+bool setDelayMs(const std::string& v, SimOptions& o) {
+    return parseInt(v, 0, 600000, o.timing.delayMs);
+}
+bool setSplit(const std::string& v, SimOptions& o) {
+    return parseSplit(v, o.timing);
+}
+bool setVerbose(const std::string&, SimOptions& o) {
+    o.verbose = true;
+    return true;
+}
+bool setExitAfterVerify(const std::string&, SimOptions& o) {
+    o.exitAfterVerify = true;
+    return true;
+}
+bool setDumpDir(const std::string& v, SimOptions& o) {
+    o.dumpDir = v;
+    return !v.empty();
+}
+bool setHelp(const std::string&, SimOptions& o) {
+    o.help = true;
+    return true;
 }
 
-bool checkCombination(SimOptions& o, std::string* error) {
+struct OptionRule {
+    const char* name;
+    bool takesValue;
+    bool (*set)(const std::string& value, SimOptions& options);
+};
+
+constexpr OptionRule kOptionRules[] = {
+    {"--tcp", true, setTcp},
+    {"--udp", true, setUdp},
+    {"--pty", false, setPty},
+    {"--pty-link", true, setPtyLink},
+    {"--baud", true, setBaud},
+    {"--address", true, setAddress},
+    {"--model", true, setModel},
+    {"--erase-ms", true, setEraseMs},
+    {"--refuse-permission", false, setRefusePermission},
+    {"--refuse-permission-for", true, setRefusePermissionFor},
+    {"--refuse-verify", false, setRefuseVerify},
+    {"--reset-after-blocks", true, setResetAfterBlocks},
+    {"--close-after-blocks", true, setCloseAfterBlocks},
+    {"--seed", true, setSeed},
+    {"--drop-rate", true, setDropRate},
+    {"--drop-requests", true, setDropRequests},
+    {"--corrupt-rate", true, setCorruptRate},
+    {"--stale-rate", true, setStaleRate},
+    {"--delay-ms", true, setDelayMs},
+    {"--split", true, setSplit},
+    {"--verbose", false, setVerbose},
+    {"--exit-after-verify", false, setExitAfterVerify},
+    {"--dump-dir", true, setDumpDir},
+    {"--help", false, setHelp},
+};
+
+// The rule of the option called `name`, or null.
+const OptionRule* findRule(const std::string& name) {
+    for (const OptionRule& rule : kOptionRules) {
+        if (name == rule.name) return &rule;
+    }
+    return nullptr;
+}
+
+bool checkCombination(SimOptions& o, std::string& error) {
     if (o.link == LinkKind::None) {
-        *error = "choose a link: --tcp HOST:PORT, --udp HOST:PORT or --pty";
+        error = "choose a link: --tcp HOST:PORT, --udp HOST:PORT or --pty";
     } else if (o.config.addresses.empty()) {
-        *error = "give at least one --address";
+        error = "give at least one --address";
     } else if (!o.ptyLink.empty() && o.link != LinkKind::Pty) {
-        *error = "--pty-link needs --pty";
+        error = "--pty-link needs --pty";
     } else if (o.config.closeAfterBlocks > 0 && o.link != LinkKind::Tcp) {
-        *error = "--close-after-blocks needs --tcp";
+        error = "--close-after-blocks needs --tcp";
     } else {
         if (o.config.model == nullptr) o.config.model = &simModels().front();
         if (!o.eraseMsGiven) o.config.device.eraseMs = o.config.model->defaultEraseMs;
@@ -215,9 +237,9 @@ bool checkCombination(SimOptions& o, std::string* error) {
 
 }  // namespace
 
-bool parseSimOptions(const std::vector<std::string>& args, SimOptions* options,
-                     std::string* error) {
-    SimOptions& o = *options;
+bool parseSimOptions(const std::vector<std::string>& args, SimOptions& options,
+                     std::string& error) {
+    SimOptions& o = options;
     int linkCount = 0;
     for (size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i];
@@ -229,31 +251,30 @@ bool parseSimOptions(const std::vector<std::string>& args, SimOptions* options,
             name = name.substr(0, equals);
             inlineValue = true;
         }
-        auto found = optionTable().find(name);
-        if (found == optionTable().end()) {
-            *error = "unknown option " + args[i];
+        const OptionRule* rule = findRule(name);
+        if (rule == nullptr) {
+            error = "unknown option " + args[i];
             return false;
         }
-        const OptionRule& rule = found->second;
-        if (rule.takesValue && !inlineValue) {
+        if (rule->takesValue && !inlineValue) {
             if (i + 1 >= args.size()) {
-                *error = name + " needs a value";
+                error = name + " needs a value";
                 return false;
             }
             value = args[++i];
-        } else if (!rule.takesValue && inlineValue) {
-            *error = name + " takes no value";
+        } else if (!rule->takesValue && inlineValue) {
+            error = name + " takes no value";
             return false;
         }
         if (name == "--tcp" || name == "--udp" || name == "--pty") ++linkCount;
-        if (!rule.handle(value, o)) {
-            *error = "bad value for " + name + ": " + value;
+        if (!rule->set(value, o)) {
+            error = "bad value for " + name + ": " + value;
             return false;
         }
     }
     if (o.help) return true;
     if (linkCount > 1) {
-        *error = "give only one of --tcp, --udp, --pty";
+        error = "give only one of --tcp, --udp, --pty";
         return false;
     }
     return checkCombination(o, error);

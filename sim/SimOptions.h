@@ -24,8 +24,8 @@ struct SimOptions {
     bool help = false;
 };
 
-// Parses argv; false with a message in *error for a usage error.
-bool parseSimOptions(const std::vector<std::string>& args, SimOptions* options, std::string* error);
+// Parses argv; false with a message in `error` for a usage error.
+bool parseSimOptions(const std::vector<std::string>& args, SimOptions& options, std::string& error);
 
 // The --help text.
 std::string simUsage();

@@ -46,13 +46,13 @@ void closeFd(int& fd) {
     fd = -1;
 }
 
-bool resolveIpv4(const std::string& host, in_addr* address) {
-    if (::inet_pton(AF_INET, host.c_str(), address) == 1) return true;
+bool resolveIpv4(const std::string& host, in_addr& address) {
+    if (::inet_pton(AF_INET, host.c_str(), &address) == 1) return true;
     addrinfo hints{};
     hints.ai_family = AF_INET;
     addrinfo* found = nullptr;
     if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) return false;
-    *address = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
+    address = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
     ::freeaddrinfo(found);
     return true;
 }
@@ -85,7 +85,7 @@ SimServer::~SimServer() {
     }
 }
 
-bool SimServer::open(FILE* out, std::string* error) {
+bool SimServer::open(FILE* out, std::string& error) {
     bool ok = false;
     switch (options_.link) {
         case LinkKind::Tcp:
@@ -98,7 +98,7 @@ bool SimServer::open(FILE* out, std::string* error) {
             ok = openPty(error);
             break;
         default:
-            *error = "no link";
+            error = "no link";
     }
     if (!ok) return false;
     if (options_.link == LinkKind::Pty) {
@@ -117,17 +117,17 @@ bool SimServer::open(FILE* out, std::string* error) {
     return true;
 }
 
-bool SimServer::bindSocket(int type, std::string* error) {
+bool SimServer::bindSocket(int type, std::string& error) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(options_.port));
-    if (!resolveIpv4(options_.host, &address.sin_addr)) {
-        *error = "cannot resolve " + options_.host;
+    if (!resolveIpv4(options_.host, address.sin_addr)) {
+        error = "cannot resolve " + options_.host;
         return false;
     }
     int fd = ::socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
-        *error = std::string("socket: ") + std::strerror(errno);
+        error = std::string("socket: ") + std::strerror(errno);
         return false;
     }
     // The programmer's UDP link binds the same port on every local address;
@@ -135,8 +135,8 @@ bool SimServer::bindSocket(int type, std::string* error) {
     int one = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        *error = "bind " + options_.host + ":" + std::to_string(options_.port) + ": " +
-                 std::strerror(errno);
+        error = "bind " + options_.host + ":" + std::to_string(options_.port) + ": " +
+                std::strerror(errno);
         ::close(fd);
         return false;
     }
@@ -144,32 +144,32 @@ bool SimServer::bindSocket(int type, std::string* error) {
     return true;
 }
 
-bool SimServer::openTcp(std::string* error) {
+bool SimServer::openTcp(std::string& error) {
     if (!bindSocket(SOCK_STREAM, error)) return false;
     if (::listen(listenFd_, 4) != 0) {
-        *error = std::string("listen: ") + std::strerror(errno);
+        error = std::string("listen: ") + std::strerror(errno);
         return false;
     }
     return true;
 }
 
-bool SimServer::openUdp(std::string* error) {
+bool SimServer::openUdp(std::string& error) {
     return bindSocket(SOCK_DGRAM, error);
 }
 
-bool SimServer::openPty(std::string* error) {
+bool SimServer::openPty(std::string& error) {
     masterFd_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     char name[256] = {};
     if (masterFd_ < 0 || ::grantpt(masterFd_) != 0 || ::unlockpt(masterFd_) != 0 ||
         ::ptsname_r(masterFd_, name, sizeof name) != 0) {
-        *error = std::string("pseudo-terminal: ") + std::strerror(errno);
+        error = std::string("pseudo-terminal: ") + std::strerror(errno);
         return false;
     }
     ptyPath_ = name;
     ::fcntl(masterFd_, F_SETFL, ::fcntl(masterFd_, F_GETFL) | O_NONBLOCK);
     slaveFd_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (slaveFd_ < 0) {
-        *error = ptyPath_ + ": " + std::strerror(errno);
+        error = ptyPath_ + ": " + std::strerror(errno);
         return false;
     }
     makeRaw(slaveFd_);
@@ -189,7 +189,7 @@ bool SimServer::openPty(std::string* error) {
             std::filesystem::remove(options_.ptyLink, ec);
         }
         if (::symlink(name, options_.ptyLink.c_str()) != 0) {
-            *error = "symlink " + options_.ptyLink + ": " + std::strerror(errno);
+            error = "symlink " + options_.ptyLink + ": " + std::strerror(errno);
             return false;
         }
         ptyLinkMade_ = true;

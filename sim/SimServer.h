@@ -23,8 +23,8 @@ class SimServer {
     SimServer& operator=(const SimServer&) = delete;
 
     // Sets up the link and prints its address (or the pty path) as the first
-    // line of `out`. False with a reason in *error.
-    bool open(FILE* out, std::string* error);
+    // line of `out`. False with a reason in `error`.
+    bool open(FILE* out, std::string& error);
     // Serves until stopped; `waitMask` is the signal mask during each wait
     // (the caller blocks SIGINT and SIGTERM outside it).
     void serve(const sigset_t* waitMask);
@@ -33,10 +33,10 @@ class SimServer {
     static volatile std::sig_atomic_t stopRequested;
 
   private:
-    bool openTcp(std::string* error);
-    bool openUdp(std::string* error);
-    bool openPty(std::string* error);
-    bool bindSocket(int type, std::string* error);
+    bool openTcp(std::string& error);
+    bool openUdp(std::string& error);
+    bool openPty(std::string& error);
+    bool bindSocket(int type, std::string& error);
 
     int64_t waitTimeoutNs(int64_t nowNs) const;
     void pollOnce(const sigset_t* waitMask);

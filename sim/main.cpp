@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     SimOptions options;
     std::string error;
-    if (!parseSimOptions(args, &options, &error)) {
+    if (!parseSimOptions(args, options, error)) {
         std::fprintf(stderr, "romwright-sim: %s\nTry 'romwright-sim --help'.\n", error.c_str());
         return 2;
     }
@@ -47,14 +47,14 @@ int main(int argc, char** argv) {
 
     SimController controller(options.config);
     SimServer server(options, controller);
-    if (!server.open(stdout, &error)) {
+    if (!server.open(stdout, error)) {
         std::fprintf(stderr, "romwright-sim: %s\n", error.c_str());
         return 1;
     }
     server.serve(&waitMask);
 
     int status = 0;
-    if (!options.dumpDir.empty() && !controller.dumpRegions(options.dumpDir, &error)) {
+    if (!options.dumpDir.empty() && !controller.dumpRegions(options.dumpDir, error)) {
         std::fprintf(stderr, "romwright-sim: %s\n", error.c_str());
         status = 1;
     }

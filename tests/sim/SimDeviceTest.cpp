@@ -72,7 +72,7 @@ TEST(SimDevice, NorWritesInsideTheRegionOnly) {
         Device d(modelName);
         ASSERT_EQ(d.init(), 0);
         SCOPED_TRACE(modelName + (" at " + std::to_string(at)));
-        EXPECT_EQ(d.write(at, Bytes(count, 0x00)), accepted ? 0 : STATUS_OUTSIDE_REGION);
+        EXPECT_EQ(d.write(at, Bytes(count, 0x00)), accepted ? 0 : kStatusOutsideRegion);
         EXPECT_EQ(std::count(d.sim.region().begin(), d.sim.region().end(), 0xFF),
                   long(d.m.regionSize() - (accepted ? count : 0)));
     }
@@ -80,8 +80,8 @@ TEST(SimDevice, NorWritesInsideTheRegionOnly) {
 
 TEST(SimDevice, VerifyNeedsTheCrcInTheRequestAndInTheLastByte) {
     for (auto [storedDelta, requestDelta, status] : {std::tuple{0, 0, 0},
-                                                     {0, 1, int(STATUS_VERIFY_MISMATCH)},
-                                                     {1, 1, int(STATUS_VERIFY_MISMATCH)}}) {
+                                                     {0, 1, int(kStatusVerifyMismatch)},
+                                                     {1, 1, int(kStatusVerifyMismatch)}}) {
         Device d;
         ASSERT_EQ(d.init(), 0);
         EXPECT_EQ(d.program({0x75, 0x81, 0x60, 0x02}, storedDelta, requestDelta), status);
@@ -107,16 +107,16 @@ TEST(SimDevice, RefusalsAndOldFirmware) {
     EXPECT_EQ(d.sim.region(), Device("KVTC/1-4255", settings(0, false, 0, 99)).sim.region());
     EXPECT_NE(d.sim.region(), Device("KVTC/1-4255").sim.region());
     EXPECT_EQ(d.send(codeRequest(101, 0, 0x7F, 0x4255)), 0);
-    EXPECT_EQ(d.send(codeRequest(101, 1, 0x7F, 0x4400)), STATUS_WRONG_MODEL);
-    EXPECT_EQ(d.send(codeRequest(101, 1, 0xF2, 0x4400)), STATUS_WRONG_MODEL);
-    EXPECT_EQ(d.send(request(101, 0, 0x3C, {})), STATUS_UNKNOWN_COMMAND);
+    EXPECT_EQ(d.send(codeRequest(101, 1, 0x7F, 0x4400)), kStatusWrongModel);
+    EXPECT_EQ(d.send(codeRequest(101, 1, 0xF2, 0x4400)), kStatusWrongModel);
+    EXPECT_EQ(d.send(request(101, 0, 0x3C, {})), kStatusUnknownCommand);
     EXPECT_NE(d.program(Bytes(16, 0x12)), 0)
         << "written over the old firmware: a refused initialise must not erase";
 
     Device r("KVTC/1-4255", settings(0, true, 0, 0));
-    EXPECT_EQ(r.send(codeRequest(101, 0, 0x7F, 0x4255)), STATUS_PERMISSION_REFUSED);
+    EXPECT_EQ(r.send(codeRequest(101, 0, 0x7F, 0x4255)), kStatusPermissionRefused);
     ASSERT_EQ(r.init(), 0);
-    EXPECT_EQ(r.program(Bytes(16, 0x5A)), STATUS_VERIFY_REFUSED);
+    EXPECT_EQ(r.program(Bytes(16, 0x5A)), kStatusVerifyRefused);
 }
 
 TEST(SimDevice, ResetAfterBlocksForgetsTheEraseOnceAndRepeatsAreCounted) {

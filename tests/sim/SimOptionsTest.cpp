@@ -12,7 +12,7 @@ namespace {
 bool parse(const std::string& line, SimOptions* options) {
     std::istringstream words(line);
     std::string error;
-    bool ok = parseSimOptions({std::istream_iterator<std::string>(words), {}}, options, &error);
+    bool ok = parseSimOptions({std::istream_iterator<std::string>(words), {}}, *options, error);
     EXPECT_EQ(ok, error.empty()) << line << ": " << error;
     return ok;
 }
