@@ -30,11 +30,11 @@ struct SerialTimeouts {
 };
 
 // Line-error flags the link reports.
-constexpr uint32_t LINE_ERROR_RX_OVERFLOW = 0x01;  // input queue overflowed
-constexpr uint32_t LINE_ERROR_OVERRUN = 0x02;      // the UART lost a character
-constexpr uint32_t LINE_ERROR_PARITY = 0x04;
-constexpr uint32_t LINE_ERROR_FRAME = 0x08;
-constexpr uint32_t LINE_ERROR_BREAK = 0x10;
+constexpr uint32_t kLineErrorRxOverflow = 0x01;  // input queue overflowed
+constexpr uint32_t kLineErrorOverrun = 0x02;     // the UART lost a character
+constexpr uint32_t kLineErrorParity = 0x04;
+constexpr uint32_t kLineErrorFrame = 0x08;
+constexpr uint32_t kLineErrorBreak = 0x10;
 
 // The driver's running error counters; flags are derived from their growth.
 struct LineErrorCounts {
@@ -48,10 +48,10 @@ struct LineErrorCounts {
 namespace serialport {
 
 using PortHandle = std::intptr_t;
-constexpr PortHandle INVALID_PORT_HANDLE = -1;
+constexpr PortHandle kInvalidPortHandle = -1;
 
 // Opens the device for reading and writing without waiting for a carrier and
-// takes it exclusively; INVALID_PORT_HANDLE when it is missing or held.
+// takes it exclusively; kInvalidPortHandle when it is missing or held.
 PortHandle openDevice(const std::string& path);
 // Releases exclusivity and closes; 0, or -1 when the close failed.
 int closeDevice(PortHandle port);

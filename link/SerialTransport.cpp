@@ -10,11 +10,11 @@
 namespace rw {
 namespace {
 
-constexpr uint32_t OPEN_BAUD_RATE = 19200;
-constexpr uint8_t TWO_STOP_BITS = 2;
-constexpr uint32_t BITS_PER_CHARACTER = 11;  // start, 8 data, 2 stop
+constexpr uint32_t kOpenBaudRate = 19200;
+constexpr uint8_t kTwoStopBits = 2;
+constexpr uint32_t kBitsPerCharacter = 11;  // start, 8 data, 2 stop
 using Milliseconds = std::chrono::milliseconds;
-constexpr Milliseconds HANGUP_PAUSE(5);
+constexpr Milliseconds kHangupPause(5);
 
 }  // namespace
 
@@ -26,24 +26,24 @@ SerialTransport::SerialTransport(int32_t number, std::string devicePath)
       portTimeouts(std::make_unique<SerialTimeouts>()) {
     std::snprintf(linkText, sizeof linkText, "COM%d", number);
     portNumber = number;
-    portHandle = serialport::INVALID_PORT_HANDLE;
+    portHandle = serialport::kInvalidPortHandle;
     linkKind = LINK_SERIAL;
     errorCode = openPort(devicePath) != 0 ? 0 : LINK_FAIL;
 }
 
 SerialTransport::~SerialTransport() {
-    if (portHandle != serialport::INVALID_PORT_HANDLE) closePort();
+    if (portHandle != serialport::kInvalidPortHandle) closePort();
 }
 
 int SerialTransport::openPort(const std::string& devicePath) {
     portHandle = serialport::openDevice(devicePath);
-    if (portHandle == serialport::INVALID_PORT_HANDLE) return 0;
+    if (portHandle == serialport::kInvalidPortHandle) return 0;
     serialport::readSettings(portHandle, *portSettings);
     SerialSettings& s = *portSettings;
-    s.baudRate = OPEN_BAUD_RATE;
+    s.baudRate = kOpenBaudRate;
     s.byteSize = 8;
     s.parity = 0;
-    s.stopBits = TWO_STOP_BITS;
+    s.stopBits = kTwoStopBits;
     s.ctsFlow = false;
     s.xonXoff = false;
     s.dtrActive = false;
@@ -64,7 +64,7 @@ int SerialTransport::closePort() {
     serialport::purge(portHandle, false, true);
     serialport::clearModemLines(portHandle);
     const int closed = serialport::closeDevice(portHandle);
-    portHandle = serialport::INVALID_PORT_HANDLE;
+    portHandle = serialport::kInvalidPortHandle;
     return closed == 0 ? 0 : LINK_FAIL;
 }
 
@@ -116,7 +116,7 @@ int32_t SerialTransport::inputAvailable() {
 
 uint32_t SerialTransport::quietTimeMs(uint32_t bitsPerSecond, uint32_t replyWaitMs) {
     // 3.5 characters of 11 bits = 38.5 bit times, in whole milliseconds.
-    const uint64_t bitTimesX10 = 35ull * BITS_PER_CHARACTER;
+    const uint64_t bitTimesX10 = 35ull * kBitsPerCharacter;
     const uint64_t quietMs = bitTimesX10 * 100 / std::max<uint32_t>(bitsPerSecond, 1);
     return static_cast<uint32_t>(
         std::min<uint64_t>(std::max<uint64_t>(quietMs, 1), replyWaitMs / 4));
@@ -146,7 +146,7 @@ int32_t SerialTransport::readWithTimeout(uint8_t* buffer, uint32_t capacity, uin
             if (got > 0) {
                 lastByte = SteadyClock::now();
             } else {
-                std::this_thread::sleep_for(HANGUP_PAUSE);  // the driver refused the read
+                std::this_thread::sleep_for(kHangupPause);  // the driver refused the read
             }
             continue;
         }
@@ -156,7 +156,7 @@ int32_t SerialTransport::readWithTimeout(uint8_t* buffer, uint32_t capacity, uin
         const auto waitMs = std::chrono::ceil<Milliseconds>(until - now).count();
         if (serialport::waitReadable(portHandle, static_cast<uint32_t>(waitMs)) < 0) {
             // A hung-up line polls ready at once; pace the retries.
-            std::this_thread::sleep_for(std::min(Milliseconds(waitMs), HANGUP_PAUSE));
+            std::this_thread::sleep_for(std::min(Milliseconds(waitMs), kHangupPause));
         }
     }
 }
@@ -173,7 +173,7 @@ uint32_t SerialTransport::read(uint8_t* buffer, uint32_t capacity) {
 
 uint32_t SerialTransport::writeLimitMs(uint32_t count) const {
     const uint64_t bitsPerSecond = std::max<uint32_t>(rateInForce, 1);
-    const uint64_t sendMs = uint64_t{count} * BITS_PER_CHARACTER * 1000 / bitsPerSecond;
+    const uint64_t sendMs = uint64_t{count} * kBitsPerCharacter * 1000 / bitsPerSecond;
     return static_cast<uint32_t>(std::min<uint64_t>(2 * sendMs + 1000, 60000));
 }
 

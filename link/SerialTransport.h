@@ -32,7 +32,7 @@ class SerialTransport : public Transport {
     // Discard the driver's input / output queue; 1 done, 0 refused.
     int purgeInput() override;
     int purgeOutput() override;
-    // LINE_ERROR_* flags for the errors since the previous call; 0 when the
+    // kLineError* flags for the errors since the previous call; 0 when the
     // driver keeps no error counters.
     uint32_t commErrors() override;
     int32_t outputPending() override;
@@ -62,7 +62,7 @@ class SerialTransport : public Transport {
     // their transmission time plus a second, so a stalled line cannot hang the job.
     uint32_t writeLimitMs(uint32_t count) const;
 
-    serialport::PortHandle portHandle = serialport::INVALID_PORT_HANDLE;
+    serialport::PortHandle portHandle = serialport::kInvalidPortHandle;
     uint32_t inQueueSize = 1024;
     uint32_t outQueueSize = 1024;
     std::unique_ptr<SerialSettings> portSettings;

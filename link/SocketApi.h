@@ -19,19 +19,20 @@ static_assert(sizeof(SocketAddressV4) == 16);
 namespace socketapi {
 
 using SocketHandle = std::intptr_t;
-constexpr SocketHandle INVALID_SOCKET_HANDLE = -1;
+constexpr SocketHandle kInvalidSocketHandle = -1;
 
-constexpr uint16_t ADDRESS_FAMILY_INET = 2;
+constexpr uint16_t kAddressFamilyInet = 2;
 
 // The address of dotted-decimal text, network byte order; false when the text
-// is not one (the all-ones address counts as "not one", as the classic call has it).
+// is not one, and for 255.255.255.255, which inet_addr cannot tell from its
+// error value (that text then goes on to the name lookup).
 bool parseDottedAddress(const char* text, uint32_t& addressNetworkOrder);
 // The first IPv4 address a name lookup finds; false when it finds none.
 bool lookupFirstIPv4(const char* hostName, uint32_t& addressNetworkOrder);
 
 uint16_t hostToNetwork16(uint16_t value);
 
-// A new IPv4 datagram or stream socket, INVALID_SOCKET_HANDLE on failure.
+// A new IPv4 datagram or stream socket, kInvalidSocketHandle on failure.
 SocketHandle createSocket(bool stream);
 // Send and receive time-outs in milliseconds and address reuse; refusals ignored.
 void setLinkOptions(SocketHandle socket, uint32_t timeoutMs, bool reuseAddress);

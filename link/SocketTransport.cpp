@@ -10,7 +10,7 @@ SocketTransport::SocketTransport(const char* kindText, int32_t kind, const char*
                                  int32_t port) {
     if (hostText == nullptr) hostText = "";
     std::snprintf(linkText, sizeof linkText, "%s %s:%d", kindText, hostText, port);
-    socketHandle = socketapi::INVALID_SOCKET_HANDLE;
+    socketHandle = socketapi::kInvalidSocketHandle;
     linkKind = kind;
     portNumber = port;
     if (resolve(hostText, hostAddress) != 0) errorCode = LINK_FAIL;
@@ -21,14 +21,14 @@ SocketTransport::~SocketTransport() {
 }
 
 void SocketTransport::closeSocketHandle() {
-    if (socketHandle == socketapi::INVALID_SOCKET_HANDLE) return;
+    if (socketHandle == socketapi::kInvalidSocketHandle) return;
     socketapi::closeSocket(socketHandle);
-    socketHandle = socketapi::INVALID_SOCKET_HANDLE;
+    socketHandle = socketapi::kInvalidSocketHandle;
 }
 
 void SocketTransport::setRemoteAddress(uint32_t addressNetworkOrder) {
     remoteAddress = SocketAddressV4{};
-    remoteAddress.family = socketapi::ADDRESS_FAMILY_INET;
+    remoteAddress.family = socketapi::kAddressFamilyInet;
     remoteAddress.portNetworkOrder = socketapi::hostToNetwork16(static_cast<uint16_t>(portNumber));
     remoteAddress.addressNetworkOrder = addressNetworkOrder;
 }
@@ -41,7 +41,7 @@ int SocketTransport::resolve(const char* hostText, uint32_t& address) {
 
 int SocketTransport::purgeInput() {
     if (inputAvailable() == 0) return 0;
-    uint8_t scratch[PURGE_SCRATCH_SIZE];
+    uint8_t scratch[kPurgeScratchSize];
     return static_cast<int>(read(scratch, sizeof scratch));
 }
 
@@ -74,7 +74,7 @@ int32_t SocketTransport::readWithTimeout(uint8_t* buffer, uint32_t capacity, uin
         const int64_t leftMs = remainingMs(deadlineMs, clock.nowMs());
         if (socketapi::pollSocket(socketHandle, false, static_cast<uint32_t>(leftMs)) != 0) {
             const int32_t count = receiveArrived(buffer, capacity);
-            if (count != NOT_FROM_PEER) return count;
+            if (count != kNotFromPeer) return count;
         }
         if (leftMs == 0) return LINK_TIMEOUT;
     }

@@ -35,10 +35,10 @@ class SocketTransport : public Transport {
 
   protected:
     // Sends and receives never wait longer than this for the socket.
-    static constexpr uint32_t SOCKET_TIMEOUT_MS = 5;
-    static constexpr uint32_t PURGE_SCRATCH_SIZE = 256;
+    static constexpr uint32_t kSocketTimeoutMs = 5;
+    static constexpr uint32_t kPurgeScratchSize = 256;
     // What receiveArrived reports for input dropped as not coming from the peer.
-    static constexpr int32_t NOT_FROM_PEER = -1;
+    static constexpr int32_t kNotFromPeer = -1;
 
     // Names the link ("<kindText> host:port") and resolves the host; a host
     // that does not resolve leaves errorCode at LINK_FAIL and no socket.
@@ -47,11 +47,11 @@ class SocketTransport : public Transport {
     void setRemoteAddress(uint32_t addressNetworkOrder);
     void closeSocketHandle();
     // The read that readWithTimeout makes once the socket is readable: the
-    // count (0 when the receive failed), or NOT_FROM_PEER when what arrived was
+    // count (0 when the receive failed), or kNotFromPeer when what arrived was
     // dropped unread. A stream comes only from its peer: one read().
     virtual int32_t receiveArrived(uint8_t* buffer, uint32_t capacity);
 
-    socketapi::SocketHandle socketHandle = socketapi::INVALID_SOCKET_HANDLE;
+    socketapi::SocketHandle socketHandle = socketapi::kInvalidSocketHandle;
     SocketAddressV4 remoteAddress{};
     uint32_t hostAddress = 0;
 };

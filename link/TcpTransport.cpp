@@ -11,8 +11,8 @@ TcpTransport::TcpTransport(const char* hostText, int32_t port, uint32_t connectT
 
 int TcpTransport::openSocket(uint32_t connectTimeoutMs) {
     socketHandle = socketapi::createSocket(true);
-    if (socketHandle == socketapi::INVALID_SOCKET_HANDLE) return LINK_FAIL;
-    socketapi::setLinkOptions(socketHandle, SOCKET_TIMEOUT_MS, true);
+    if (socketHandle == socketapi::kInvalidSocketHandle) return LINK_FAIL;
+    socketapi::setLinkOptions(socketHandle, kSocketTimeoutMs, true);
     if (!socketapi::connectWithin(socketHandle, remoteAddress, connectTimeoutMs)) {
         closeSocketHandle();
         return LINK_FAIL;

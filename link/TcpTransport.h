@@ -7,10 +7,9 @@ namespace rw {
 // fails the link instead of holding the programming thread for minutes.
 class TcpTransport : public SocketTransport {
   public:
-    static constexpr uint32_t CONNECT_TIMEOUT_MS = 10000;
+    static constexpr uint32_t kConnectTimeoutMs = 10000;
 
-    TcpTransport(const char* hostText, int32_t port,
-                 uint32_t connectTimeoutMs = CONNECT_TIMEOUT_MS);
+    TcpTransport(const char* hostText, int32_t port, uint32_t connectTimeoutMs = kConnectTimeoutMs);
 
     // Whatever part of the stream has arrived, at most the capacity; 0 when
     // nothing has, the peer has closed or the receive failed.

@@ -11,8 +11,8 @@ UdpTransport::UdpTransport(const char* hostText, int32_t port)
 
 int UdpTransport::openSocket() {
     socketHandle = socketapi::createSocket(false);
-    if (socketHandle == socketapi::INVALID_SOCKET_HANDLE) return LINK_FAIL;
-    socketapi::setLinkOptions(socketHandle, SOCKET_TIMEOUT_MS, true);
+    if (socketHandle == socketapi::kInvalidSocketHandle) return LINK_FAIL;
+    socketapi::setLinkOptions(socketHandle, kSocketTimeoutMs, true);
     // remoteAddress holds the local binding (any address, the link's port) until
     // the bind has succeeded; from then on it is the destination of every datagram.
     if (!socketapi::bindTo(socketHandle, remoteAddress)) {
@@ -36,7 +36,7 @@ int32_t UdpTransport::receiveArrived(uint8_t* buffer, uint32_t capacity) {
     if (sender != hostAddress) {
         uint8_t discarded = 0;
         socketapi::receiveDatagram(socketHandle, &discarded, sizeof discarded);
-        return NOT_FROM_PEER;
+        return kNotFromPeer;
     }
     const int32_t count = socketapi::receiveDatagram(socketHandle, buffer, capacity);
     return count < 0 ? 0 : count;

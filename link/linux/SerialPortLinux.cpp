@@ -9,20 +9,23 @@
 #include <cerrno>
 #include <chrono>
 #include <iterator>
-#include <limits>
 
 #include "link/SerialPort.h"
 #include "link/linux/SerialSpeedLinux.h"
+#include "link/posix/PosixCalls.h"
 
 namespace rw::serialport {
 namespace {
+
+using posix::fd;
+using posix::toPollMs;
 
 struct StandardSpeed {
     uint32_t bitsPerSecond;
     speed_t code;
 };
 
-constexpr StandardSpeed STANDARD_SPEEDS[] = {
+constexpr StandardSpeed kStandardSpeeds[] = {
     {50, B50},           {75, B75},           {110, B110},         {134, B134},
     {150, B150},         {200, B200},         {300, B300},         {600, B600},
     {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
@@ -35,17 +38,9 @@ constexpr StandardSpeed STANDARD_SPEEDS[] = {
 
 const StandardSpeed* findStandardSpeed(uint32_t bitsPerSecond) {
     const auto found =
-        std::find_if(std::begin(STANDARD_SPEEDS), std::end(STANDARD_SPEEDS),
+        std::find_if(std::begin(kStandardSpeeds), std::end(kStandardSpeeds),
                      [&](const StandardSpeed& s) { return s.bitsPerSecond == bitsPerSecond; });
-    return found == std::end(STANDARD_SPEEDS) ? nullptr : found;
-}
-
-int fd(PortHandle port) {
-    return static_cast<int>(port);
-}
-
-int toPollMs(int64_t timeoutMs) {
-    return static_cast<int>(std::clamp<int64_t>(timeoutMs, 0, std::numeric_limits<int>::max()));
+    return found == std::end(kStandardSpeeds) ? nullptr : found;
 }
 
 bool characterSize(uint8_t byteSize, tcflag_t& flag) {
@@ -108,7 +103,7 @@ void setModemLine(int portFd, int line, bool active) {
 
 PortHandle openDevice(const std::string& path) {
     const int portFd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (portFd < 0) return INVALID_PORT_HANDLE;
+    if (portFd < 0) return kInvalidPortHandle;
     // Exclusive use: a second open (by anyone but a privileged process) now fails with EBUSY.
     ioctl(portFd, TIOCEXCL);
     return portFd;
@@ -128,7 +123,7 @@ bool readSettings(PortHandle port, SerialSettings& settings) {
     uint32_t bitsPerSecond = 0;
     if (!termios2api::readOutputSpeed(fd(port), bitsPerSecond)) {
         const speed_t code = cfgetospeed(&t);
-        for (const StandardSpeed& s : STANDARD_SPEEDS) {
+        for (const StandardSpeed& s : kStandardSpeeds) {
             if (s.code == code) bitsPerSecond = s.bitsPerSecond;
         }
     }
@@ -197,11 +192,11 @@ uint32_t lineErrors(PortHandle port, LineErrorCounts& seen) {
         static_cast<uint32_t>(counts.parity), static_cast<uint32_t>(counts.brk),
         static_cast<uint32_t>(counts.buf_overrun)};
     uint32_t flags = 0;
-    if (now.frame != seen.frame) flags |= LINE_ERROR_FRAME;
-    if (now.overrun != seen.overrun) flags |= LINE_ERROR_OVERRUN;
-    if (now.parity != seen.parity) flags |= LINE_ERROR_PARITY;
-    if (now.brk != seen.brk) flags |= LINE_ERROR_BREAK;
-    if (now.bufferOverrun != seen.bufferOverrun) flags |= LINE_ERROR_RX_OVERFLOW;
+    if (now.frame != seen.frame) flags |= kLineErrorFrame;
+    if (now.overrun != seen.overrun) flags |= kLineErrorOverrun;
+    if (now.parity != seen.parity) flags |= kLineErrorParity;
+    if (now.brk != seen.brk) flags |= kLineErrorBreak;
+    if (now.bufferOverrun != seen.bufferOverrun) flags |= kLineErrorRxOverflow;
     seen = now;
     return flags;
 }
@@ -224,11 +219,10 @@ int32_t writeWithin(PortHandle port, const uint8_t* data, uint32_t length, uint3
         }
         if (count < 0 && errno != EAGAIN && errno != EINTR)
             return written > 0 ? static_cast<int32_t>(written) : -1;
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) break;
+        const int64_t leftMs = posix::msUntil(deadline);
+        if (leftMs <= 0) break;
         pollfd entry{fd(port), POLLOUT, 0};
-        ::poll(&entry, 1, toPollMs(left.count()));
+        ::poll(&entry, 1, toPollMs(leftMs));
     }
     return static_cast<int32_t>(written);
 }

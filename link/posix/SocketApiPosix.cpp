@@ -7,16 +7,17 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstring>
-#include <limits>
 
 #include "link/SocketApi.h"
+#include "link/posix/PosixCalls.h"
 
 namespace rw::socketapi {
 namespace {
+
+using posix::fd;
+using posix::toPollMs;
 
 static_assert(sizeof(sockaddr_in) == sizeof(SocketAddressV4));
 
@@ -26,15 +27,6 @@ sockaddr_in toNative(const SocketAddressV4& address) {
     native.sin_port = address.portNetworkOrder;
     native.sin_addr.s_addr = address.addressNetworkOrder;
     return native;
-}
-
-// poll() takes a signed time-out in which negative means "forever".
-int toPollMs(int64_t timeoutMs) {
-    return static_cast<int>(std::clamp<int64_t>(timeoutMs, 0, std::numeric_limits<int>::max()));
-}
-
-int fd(SocketHandle socket) {
-    return static_cast<int>(socket);
 }
 
 void setTimeoutOption(int socketFd, int option, uint32_t timeoutMs) {
@@ -89,7 +81,7 @@ uint16_t hostToNetwork16(uint16_t value) {
 SocketHandle createSocket(bool stream) {
     const int type = (stream ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC;
     const int socketFd = ::socket(AF_INET, type, 0);
-    return socketFd < 0 ? INVALID_SOCKET_HANDLE : socketFd;
+    return socketFd < 0 ? kInvalidSocketHandle : socketFd;
 }
 
 void setLinkOptions(SocketHandle socket, uint32_t timeoutMs, bool reuseAddress) {
@@ -114,9 +106,7 @@ bool connectWithin(SocketHandle socket, const SocketAddressV4& address, uint32_t
         const auto deadline =
             std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         for (;;) {
-            const int64_t leftMs = std::chrono::ceil<std::chrono::milliseconds>(
-                                       deadline - std::chrono::steady_clock::now())
-                                       .count();
+            const int64_t leftMs = posix::msUntil(deadline);
             if (leftMs <= 0) return false;
             pollfd entry{socketFd, POLLOUT, 0};
             const int ready = ::poll(&entry, 1, toPollMs(leftMs));
