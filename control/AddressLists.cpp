@@ -17,13 +17,13 @@ AddressList& failedList() {
 }
 
 AddressList parseAddressList(const std::string& text) {
-    static const char* const delimiters = "\t\r\n, ";
+    static const char* const kDelimiters = "\t\r\n, ";
     AddressList result;
     size_t pos = 0;
     while (pos < text.size()) {
-        pos = text.find_first_not_of(delimiters, pos);
+        pos = text.find_first_not_of(kDelimiters, pos);
         if (pos == std::string::npos) break;
-        size_t end = text.find_first_of(delimiters, pos);
+        size_t end = text.find_first_of(kDelimiters, pos);
         if (end == std::string::npos) end = text.size();
         // A token that is not a number reads as 0; every number keeps its low 16 bits.
         const int number = scanDecimal(std::string_view(text).substr(pos, end - pos)).value_or(0);

@@ -43,8 +43,6 @@ class JobController {
     JobState state() const { return state_; }
     // Go or Abort would reach a job: a programming thread still holds the record.
     bool workerOnRecord() const { return workerOnRecord_; }
-    // The millisecond tick of the last Go, for the elapsed time.
-    uint32_t startTick() const { return startTick_; }
 
     // Commands.
     void go();     // Go: the button, Enter, the command line

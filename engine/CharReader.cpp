@@ -12,14 +12,14 @@ bool CharReader::open(const char* path) {
     if (file_ != nullptr) return false;
     file_ = std::fopen(path, "rb");
     if (file_ == nullptr) return false;
-    buffer_ = std::make_unique<unsigned char[]>(BUFFER_SIZE);
+    buffer_ = std::make_unique<unsigned char[]>(kBufferSize);
     next_ = end_ = buffer_.get();
     return true;
 }
 
 bool CharReader::refill() {
     if (file_ == nullptr) return false;
-    size_t count = std::fread(buffer_.get(), 1, BUFFER_SIZE, file_);
+    size_t count = std::fread(buffer_.get(), 1, kBufferSize, file_);
     if (count == 0 && std::ferror(file_)) readError_ = errno != 0 ? errno : EIO;
     next_ = buffer_.get();
     end_ = next_ + count;

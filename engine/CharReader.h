@@ -26,7 +26,7 @@ class CharReader {
     int readError() const { return readError_; }
 
   private:
-    static constexpr size_t BUFFER_SIZE = 64 * 1024;
+    static constexpr size_t kBufferSize = 64 * 1024;
 
     bool refill();
 

@@ -14,7 +14,7 @@ class JobNotifier;
 struct WorkerServices;
 
 // Frame buffer size of the job record; the longest request is 141 bytes.
-constexpr int FRAME_BUFFER_SIZE = 512;
+constexpr int kFrameBufferSize = 512;
 
 // The one job record shared by the window, the programming thread and the
 // animation thread. Value-initialise it (`new FlashJob{}`): every field starts at
@@ -36,8 +36,8 @@ struct FlashJob {
     char statusText[256] = {};
     char hostName[32] = {};
     int32_t replyTimeoutMs = 0;
-    uint8_t txFrame[FRAME_BUFFER_SIZE] = {};
-    uint8_t rxFrame[FRAME_BUFFER_SIZE] = {};
+    uint8_t txFrame[kFrameBufferSize] = {};
+    uint8_t rxFrame[kFrameBufferSize] = {};
     uint8_t replyStatus = 0;
     std::unique_ptr<uint8_t[]> image;  // flashEnd bytes of the model while a job runs
     JobNotifier* window = nullptr;

@@ -27,15 +27,15 @@ constexpr std::array<uint8_t, 256> makeCrcTable() {
     return table;
 }
 
-constexpr std::array<uint8_t, 256> CRC_TABLE = makeCrcTable();
+constexpr std::array<uint8_t, 256> kCrcTable = makeCrcTable();
 
 enum RecordType : int {
-    RECORD_DATA = 0x00,
-    RECORD_END_OF_FILE = 0x01,
-    RECORD_EXTENDED_SEGMENT = 0x02,
-    RECORD_START_SEGMENT = 0x03,
-    RECORD_EXTENDED_LINEAR = 0x04,
-    RECORD_START_LINEAR = 0x05,
+    kRecordData = 0x00,
+    kRecordEndOfFile = 0x01,
+    kRecordExtendedSegment = 0x02,
+    kRecordStartSegment = 0x03,
+    kRecordExtendedLinear = 0x04,
+    kRecordStartLinear = 0x05,
 };
 
 std::string printed(const char* format, auto... values) {
@@ -178,7 +178,7 @@ class HexParser {
         int length, address, type;
         if ((length = readByte()) < 0 || (address = readWord()) < 0 || (type = readByte()) < 0)
             return Step::Fail;
-        if (type > RECORD_START_LINEAR) return fail(printed("unknown record type 0x%02X", type));
+        if (type > kRecordStartLinear) return fail(printed("unknown record type 0x%02X", type));
         if (!readPayload(type, length, address)) return Step::Fail;
         const int expected = -sum_ & 0xFF;
         const int checksum = readByte();
@@ -188,15 +188,15 @@ class HexParser {
                 printed("checksum mismatch: the record ends in 0x%02X, its bytes need 0x%02X",
                         checksum, expected));
         // A record of length 0 of any type ends the file, as the end record does.
-        return (length == 0 || type == RECORD_END_OF_FILE) ? Step::End : Step::Next;
+        return (length == 0 || type == kRecordEndOfFile) ? Step::End : Step::Next;
     }
 
     bool readPayload(int type, int length, int address) {
         switch (type) {
-            case RECORD_DATA:
+            case kRecordData:
                 return readData(length, address);
-            case RECORD_EXTENDED_SEGMENT:
-            case RECORD_EXTENDED_LINEAR:
+            case kRecordExtendedSegment:
+            case kRecordExtendedLinear:
                 // Both carry exactly one 16-bit word whatever their count says.
                 return readExtendedAddress(type);
             default:
@@ -210,9 +210,8 @@ class HexParser {
         const int upper = readWord();
         if (upper < 0) return false;
         // Relative to the model's page; 64-bit so that no page/upper pair overflows.
-        const int64_t absolute = type == RECORD_EXTENDED_LINEAR
-                                     ? static_cast<int64_t>(upper) * 65536
-                                     : static_cast<int64_t>(upper) * 16;
+        const int64_t absolute = type == kRecordExtendedLinear ? static_cast<int64_t>(upper) * 65536
+                                                               : static_cast<int64_t>(upper) * 16;
         base_ = absolute - pageBase_;
         return true;
     }
@@ -347,8 +346,8 @@ uint8_t imageCrc8(const uint8_t* image, int32_t imageLength, const DeviceModel& 
     const int64_t fromImage = image == nullptr ? 0 : std::clamp<int64_t>(imageLength, 0, covered);
 
     uint8_t crc = 0;
-    for (int64_t k = 0; k < fromImage; ++k) crc = CRC_TABLE[crc ^ image[k]];
-    for (int64_t k = fromImage; k < covered; ++k) crc = CRC_TABLE[crc ^ 0xFF];
+    for (int64_t k = 0; k < fromImage; ++k) crc = kCrcTable[crc ^ image[k]];
+    for (int64_t k = fromImage; k < covered; ++k) crc = kCrcTable[crc ^ 0xFF];
     return crc;
 }
 
@@ -358,17 +357,17 @@ uint8_t imageCrc8(const FlashJob& job) {
 }
 
 std::string formatIgnoredBytes(const IgnoredBytes& ignored, const DeviceModel& model) {
-    constexpr size_t LISTED = 4;  // keeps the line short however scattered the bytes are
+    constexpr size_t kListed = 4;  // keeps the line short however scattered the bytes are
     if (ignored.count == 0) return {};
     std::string line = printed("%lld %s outside the region ", static_cast<long long>(ignored.count),
                                ignored.count == 1 ? "byte" : "bytes") +
                        regionText(model) + " ignored: ";
-    for (size_t k = 0; k < ignored.ranges.size() && k < LISTED; ++k) {
+    for (size_t k = 0; k < ignored.ranges.size() && k < kListed; ++k) {
         if (k > 0) line += ", ";
         line += range(ignored.ranges[k].first, ignored.ranges[k].last, model);
     }
-    if (ignored.ranges.size() > LISTED) {
-        const size_t more = ignored.ranges.size() - LISTED;
+    if (ignored.ranges.size() > kListed) {
+        const size_t more = ignored.ranges.size() - kListed;
         line += printed(" and %zu more %s", more, more == 1 ? "range" : "ranges");
     }
     return line;

@@ -97,7 +97,7 @@ unsigned DeviceRun::run() {
     if (!openLink()) return finish();
 
     std::string extension = fileExtension(job_.imagePath);
-    playScheme("start.wav", SOUND_ONCE);
+    playScheme("start.wav", kSoundOnce);
     setStatus("FLASHING %s @ %d...", job_.model->name.c_str(), job_.deviceAddress);
     sendStatus(0, 1);
     link_->setBaudRate(static_cast<uint32_t>(job_.baudRate));
@@ -156,7 +156,7 @@ std::optional<std::string> DeviceRun::programSteps() {
 
     // The device erases its flash now and stays silent meanwhile.
     silentUntilSeconds_ = clock_.nowSeconds() + job_.model->eraseWaitSeconds;
-    playScheme("erase.wav", SOUND_LOOPING);
+    playScheme("erase.wav", kSoundLooping);
     loopSoundPending_ = true;
     if (job_.model->eraseWaitSeconds != 0) {
         setStatus("ERASING FLASH MEMORY...");
@@ -187,7 +187,7 @@ void DeviceRun::writeLoop() {
 bool DeviceRun::writeOnePass() {
     bool written = writeBlock(*link_, job_) == 0;
     if (written) {
-        if (job_.failed || loopSoundPending_) playScheme("loop.wav", SOUND_LOOPING);
+        if (job_.failed || loopSoundPending_) playScheme("loop.wav", kSoundLooping);
         setStatus("SENT  %d / %d  BYTES...", job_.bytesWritten.load(), job_.imageLength.load());
         silentUntilSeconds_ = clock_.nowSeconds();
         // A block that succeeds at the moment of an Abort must not clear the
@@ -195,7 +195,7 @@ bool DeviceRun::writeOnePass() {
         if (job_.running) job_.failed = 0;
         loopSoundPending_ = false;
     } else if (silentUntilSeconds_ < clock_.nowSeconds()) {
-        playScheme("error.wav", SOUND_ONCE);
+        playScheme("error.wav", kSoundOnce);
         setStatus("FLASH WRITE ERROR  (%xh)",
                   static_cast<unsigned>(job_.model->flashStart + job_.bytesWritten));
         job_.failed = 1;

@@ -15,18 +15,18 @@ namespace rw {
 
 namespace {
 
-constexpr uint8_t FRAME_START = 0x02;
-constexpr uint8_t HOST_ADDRESS_HIGH = 0xFF;
-constexpr uint8_t HOST_ADDRESS_BASE = 0xF8;
-constexpr uint8_t WRITE_MARK = 0x77;
-constexpr uint8_t ACKNOWLEDGE = 0x06;
-constexpr int SHORT_REPLY_LENGTH = 7;
-constexpr int FULL_REPLY_LENGTH = 9;
-constexpr int MAX_BLOCK_BYTES = 128;
-constexpr int BLOCK_HEADER_BYTES = 13;
-constexpr uint8_t MODE_PARAMETER_38 = 38;
-constexpr uint8_t MODE_PARAMETER_42 = 42;
-constexpr int MODE_38_SETTLE_MS = 1250;
+constexpr uint8_t kFrameStart = 0x02;
+constexpr uint8_t kHostAddressHigh = 0xFF;
+constexpr uint8_t kHostAddressBase = 0xF8;
+constexpr uint8_t kWriteMark = 0x77;
+constexpr uint8_t kAcknowledge = 0x06;
+constexpr int kShortReplyLength = 7;
+constexpr int kFullReplyLength = 9;
+constexpr int kMaxBlockBytes = 128;
+constexpr int kBlockHeaderBytes = 13;
+constexpr uint8_t kModeParameter38 = 38;
+constexpr uint8_t kModeParameter42 = 42;
+constexpr int kMode38SettleMs = 1250;
 
 std::atomic<uint8_t> processSequence{0};
 
@@ -42,11 +42,11 @@ std::atomic<uint8_t>& sequenceOf(const FlashJob& job) {
 // Bytes 0, 1, 2, 5 and 6 of every request; exchange() fills in the source.
 void startRequest(FlashJob& job, uint8_t command) {
     uint8_t* tx = job.txFrame;
-    tx[0] = FRAME_START;
+    tx[0] = kFrameStart;
     tx[1] = static_cast<uint8_t>((job.deviceAddress >> 8) & 0xFF);
     tx[2] = static_cast<uint8_t>(job.deviceAddress & 0xFF);
     tx[5] = command;
-    tx[6] = WRITE_MARK;
+    tx[6] = kWriteMark;
 }
 
 void putAddress24(uint8_t* at, int32_t address) {
@@ -75,17 +75,17 @@ enum class Front { NeedMore, Reply, StaleShort, StaleFull };
 // still undecided is decided with what is held.
 Front classifyFront(const uint8_t* rx, int held, const uint8_t* tx, int wanted, bool final) {
     const Front reply = final || held >= wanted ? Front::Reply : Front::NeedMore;
-    if (held == 0 || rx[0] != FRAME_START || (held > 1 && rx[1] != HOST_ADDRESS_HIGH) ||
-        (held > 2 && ((rx[2] & 0xFC) != HOST_ADDRESS_BASE || rx[2] == tx[4])) ||
+    if (held == 0 || rx[0] != kFrameStart || (held > 1 && rx[1] != kHostAddressHigh) ||
+        (held > 2 && ((rx[2] & 0xFC) != kHostAddressBase || rx[2] == tx[4])) ||
         (held > 3 && rx[3] != tx[1]) || (held > 4 && rx[4] != tx[2])) {
         return reply;
     }
-    if (held < SHORT_REPLY_LENGTH) return final ? Front::Reply : Front::NeedMore;
+    if (held < kShortReplyLength) return final ? Front::Reply : Front::NeedMore;
     // A full reply's command echo can equal a short reply's checksum: such a
     // frame is full when its ninth byte completes a full checksum.
     if (isFullReplyCommand(rx[6])) {
-        if (held >= FULL_REPLY_LENGTH && checksumAt(rx, 8)) return Front::StaleFull;
-        if (held < FULL_REPLY_LENGTH && !final) return Front::NeedMore;
+        if (held >= kFullReplyLength && checksumAt(rx, 8)) return Front::StaleFull;
+        if (held < kFullReplyLength && !final) return Front::NeedMore;
     }
     return checksumAt(rx, 6) ? Front::StaleShort : reply;
 }
@@ -109,7 +109,7 @@ int readReply(Transport& link, FlashJob& job, int wanted) {
         if (front == Front::Reply) return held;
         if (front != Front::NeedMore) {
             const int staleLength =
-                front == Front::StaleFull ? FULL_REPLY_LENGTH : SHORT_REPLY_LENGTH;
+                front == Front::StaleFull ? kFullReplyLength : kShortReplyLength;
             held -= staleLength;
             std::memmove(rx, rx + staleLength, static_cast<size_t>(held));
             std::memset(rx + held, 0, static_cast<size_t>(staleLength));
@@ -117,9 +117,9 @@ int readReply(Transport& link, FlashJob& job, int wanted) {
         }
         const int64_t leftMs = remainingMs(deadlineMs, systemClock().nowMs());
         const int32_t n =
-            link.readWithTimeout(rx + held, static_cast<uint32_t>(FRAME_BUFFER_SIZE - held),
+            link.readWithTimeout(rx + held, static_cast<uint32_t>(kFrameBufferSize - held),
                                  static_cast<uint32_t>(leftMs));
-        if (n > 0) held += std::min(n, FRAME_BUFFER_SIZE - held);
+        if (n > 0) held += std::min(n, kFrameBufferSize - held);
         // Nothing before the deadline, a failed receive, or the last look at
         // the deadline: decide with what we hold.
         if (n <= 0 || leftMs == 0) moreMayCome = false;
@@ -139,13 +139,13 @@ int checkReply(Transport& link, FlashJob& job) {
     uint8_t* rx = job.rxFrame;
     const bool shortForm = tx[5] == CMD_MODE;
     // A short reply must fail the tests below, not borrow bytes of an earlier try.
-    std::memset(rx, 0, FRAME_BUFFER_SIZE);
-    if (readReply(link, job, shortForm ? SHORT_REPLY_LENGTH : FULL_REPLY_LENGTH) == 0) {
+    std::memset(rx, 0, kFrameBufferSize);
+    if (readReply(link, job, shortForm ? kShortReplyLength : kFullReplyLength) == 0) {
         return LINK_TIMEOUT;
     }
-    if (rx[0] != FRAME_START) return LINK_FAIL;
+    if (rx[0] != kFrameStart) return LINK_FAIL;
     if (rx[1] != tx[3] || rx[2] != tx[4] || rx[3] != tx[1] || rx[4] != tx[2]) return LINK_FAIL;
-    if (rx[5] != ACKNOWLEDGE) return LINK_FAIL;
+    if (rx[5] != kAcknowledge) return LINK_FAIL;
     if (shortForm) {
         return rx[6] == (frameSum(rx, 6) & 0xFF) ? LINK_OK : LINK_BAD_CHECKSUM;
     }
@@ -157,17 +157,17 @@ int checkReply(Transport& link, FlashJob& job) {
 }
 
 int exchange(Transport& link, FlashJob& job, int length, int settleMs) {
-    if (length < 8 || length > FRAME_BUFFER_SIZE) return LINK_FAIL;
+    if (length < 8 || length > kFrameBufferSize) return LINK_FAIL;
     uint8_t* tx = job.txFrame;
-    std::memset(job.rxFrame, 0, FRAME_BUFFER_SIZE);
+    std::memset(job.rxFrame, 0, kFrameBufferSize);
     job.replyStatus = 0;
     // Every try of one request carries the same sequence value; the next request
     // gets the next one.
     std::atomic<uint8_t>& counter = sequenceOf(job);
     const uint8_t sequence = counter.load() & 3;
     counter.store((sequence + 1) & 3);
-    tx[3] = HOST_ADDRESS_HIGH;
-    tx[4] = static_cast<uint8_t>(HOST_ADDRESS_BASE + sequence);
+    tx[3] = kHostAddressHigh;
+    tx[4] = static_cast<uint8_t>(kHostAddressBase + sequence);
     tx[length - 1] = static_cast<uint8_t>(frameSum(tx, length - 1) & 0xFF);
     link.purgeInput();
 
@@ -189,18 +189,18 @@ int exchange(Transport& link, FlashJob& job, int length, int settleMs) {
 
 int setProgrammingMode(Transport& link, FlashJob& job, bool on) {
     job.replyTimeoutMs =
-        job.services != nullptr ? job.services->modeReplyTimeoutMs : MODE_REPLY_TIMEOUT_MS;
+        job.services != nullptr ? job.services->modeReplyTimeoutMs : kModeReplyTimeoutMs;
     if (job.model == nullptr) return LINK_FAIL;
     uint8_t parameter = 0;
     int settleMs = 0;
     switch (job.model->code) {
         case 0x4400:
         case 0x3000:
-            parameter = MODE_PARAMETER_38;
-            settleMs = MODE_38_SETTLE_MS;
+            parameter = kModeParameter38;
+            settleMs = kMode38SettleMs;
             break;
         case 0x4255:
-            parameter = MODE_PARAMETER_42;
+            parameter = kModeParameter42;
             break;
         default:
             return LINK_FAIL;
@@ -237,13 +237,13 @@ int writeBlock(Transport& link, FlashJob& job) {
         job.imageLength > job.model->flashEnd || job.bytesWritten >= job.imageLength) {
         return LINK_FAIL;
     }
-    const int count = std::min(job.imageLength - job.bytesWritten, MAX_BLOCK_BYTES);
+    const int count = std::min(job.imageLength - job.bytesWritten, kMaxBlockBytes);
     startRequest(job, CMD_FLASH_WRITE);
     putAddress24(job.txFrame + 7, job.model->flashStart + job.bytesWritten);
     job.txFrame[10] = static_cast<uint8_t>(count >> 8);
     job.txFrame[11] = static_cast<uint8_t>(count & 0xFF);
     std::memcpy(job.txFrame + 12, job.image.get() + job.bytesWritten, static_cast<size_t>(count));
-    if (exchange(link, job, count + BLOCK_HEADER_BYTES, 0) != LINK_OK) return LINK_FAIL;
+    if (exchange(link, job, count + kBlockHeaderBytes, 0) != LINK_OK) return LINK_FAIL;
     job.bytesWritten += count;
     return LINK_OK;
 }

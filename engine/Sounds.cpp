@@ -51,7 +51,7 @@ std::string schemeFolder() {
 
 void playSchemeSound(SoundPlayer& player, const std::string& path, int flags) {
     if (soundScheme().empty()) return;
-    if (flags == SOUND_LOOPING) {
+    if (flags == kSoundLooping) {
         player.playLooping(path);
     } else {
         player.playOnce(path);

@@ -19,8 +19,8 @@ void setSoundScheme(const std::string& scheme);
 // dataFolder() + "Sounds/" + soundScheme() + "/": the folder of the current scheme.
 std::string schemeFolder();
 
-constexpr int SOUND_ONCE = 0;     // play once, return when it has ended
-constexpr int SOUND_LOOPING = 9;  // start repeating in the background, return at once
+constexpr int kSoundOnce = 0;     // play once, return when it has ended
+constexpr int kSoundLooping = 9;  // start repeating in the background, return at once
 
 // Plays path through player unless the scheme is empty at the moment of the call.
 // Never falls back to a default sound.

@@ -13,7 +13,7 @@ class Transport;
 struct FlashJob;
 
 // The mode request's reply wait, which every later request of the job keeps.
-constexpr int MODE_REPLY_TIMEOUT_MS = 3000;
+constexpr int kModeReplyTimeoutMs = 3000;
 
 // What a programming thread needs besides the job record. The window fills one
 // per program; tests and headless programs fill their own, one per job if they
@@ -21,7 +21,7 @@ constexpr int MODE_REPLY_TIMEOUT_MS = 3000;
 struct WorkerServices {
     SoundPlayer* sound = nullptr;  // null: no sounds at all
     Clock* clock = nullptr;        // pauses, erase wait, back-off; null: the system clock
-    int modeReplyTimeoutMs = MODE_REPLY_TIMEOUT_MS;
+    int modeReplyTimeoutMs = kModeReplyTimeoutMs;
     // The device path of COM port N; empty: /dev/ttyS<N-1>.
     std::function<std::string(int portNumber)> serialPortPath;
     // The request sequence this job's requests advance; null: the process-wide one.

@@ -12,9 +12,9 @@
 
 namespace {
 
-constexpr int EXIT_LOADED = 0;
-constexpr int EXIT_LOAD_FAILED = 1;
-constexpr int EXIT_USAGE = 2;
+constexpr int kExitLoaded = 0;
+constexpr int kExitLoadFailed = 1;
+constexpr int kExitUsage = 2;
 
 struct Options {
     std::string model;
@@ -102,16 +102,16 @@ int inspect(const Options& options, const rw::DeviceModel& model) {
         } else {
             std::printf("%s: %s\n", options.file.c_str(), load.error.c_str());
         }
-        return EXIT_LOAD_FAILED;
+        return kExitLoadFailed;
     }
     std::printf("Image length: 0x%X hex, %d bytes\n", static_cast<unsigned>(load.imageLength),
                 load.imageLength);
     std::printf("CRC8 = %02x hex\n", rw::imageCrc8(load.image.get(), load.imageLength, model));
     if (!options.dumpPath.empty() && !writeDump(options.dumpPath, load)) {
         std::fprintf(stderr, "romwright-inspect: cannot write %s\n", options.dumpPath.c_str());
-        return EXIT_LOAD_FAILED;
+        return kExitLoadFailed;
     }
-    return EXIT_LOADED;
+    return kExitLoaded;
 }
 
 }  // namespace
@@ -119,16 +119,16 @@ int inspect(const Options& options, const rw::DeviceModel& model) {
 int main(int argc, char** argv) {
     rw::ModelTable models = rw::buildModelTable();
     Options options;
-    if (!parseArguments(argc, argv, options)) return EXIT_USAGE;
+    if (!parseArguments(argc, argv, options)) return kExitUsage;
     if (options.help) {
         printUsage(stdout, models);
-        return EXIT_LOADED;
+        return kExitLoaded;
     }
     const rw::DeviceModel* model = rw::findModel(models, options.model);
     if (model == nullptr) {
         std::fprintf(stderr, "romwright-inspect: unknown model \"%s\"\n\n", options.model.c_str());
         printUsage(stderr, models);
-        return EXIT_USAGE;
+        return kExitUsage;
     }
     return inspect(options, *model);
 }
