@@ -18,17 +18,6 @@ struct SerialSettings {
     bool rtsActive = false;
 };
 
-// Transfer time-outs in milliseconds, as the link asks for them. Reads and
-// writes on POSIX never rely on the driver's timers: a read takes only what
-// is queued and every wait is a poll() with the time left.
-struct SerialTimeouts {
-    uint32_t readIntervalTimeout = 0;
-    uint32_t readTotalTimeoutMultiplier = 0;
-    uint32_t readTotalTimeoutConstant = 0;
-    uint32_t writeTotalTimeoutMultiplier = 0;
-    uint32_t writeTotalTimeoutConstant = 0;
-};
-
 // Line-error flags the link reports.
 constexpr uint32_t kLineErrorRxOverflow = 0x01;  // input queue overflowed
 constexpr uint32_t kLineErrorOverrun = 0x02;     // the UART lost a character

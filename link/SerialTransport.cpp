@@ -22,11 +22,9 @@ SerialTransport::SerialTransport(int32_t number)
     : SerialTransport(number, defaultSerialDevicePath(number)) {}
 
 SerialTransport::SerialTransport(int32_t number, std::string devicePath)
-    : portSettings(std::make_unique<SerialSettings>()),
-      portTimeouts(std::make_unique<SerialTimeouts>()) {
+    : portSettings(std::make_unique<SerialSettings>()) {
     std::snprintf(linkText, sizeof linkText, "COM%d", number);
     portNumber = number;
-    portHandle = serialport::kInvalidPortHandle;
     linkKind = LINK_SERIAL;
     errorCode = openPort(devicePath) != 0 ? 0 : LINK_FAIL;
 }
@@ -55,7 +53,6 @@ int SerialTransport::openPort(const std::string& devicePath) {
     rateInForce = s.baudRate;
     serialport::requestLowLatency(portHandle);
     serialport::lineErrors(portHandle, lineErrorsSeen);
-    *portTimeouts = SerialTimeouts{0xFFFFFFFFu, 0, 25, 0, 0};
     return 1;
 }
 

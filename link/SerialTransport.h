@@ -63,10 +63,8 @@ class SerialTransport : public Transport {
     uint32_t writeLimitMs(uint32_t count) const;
 
     serialport::PortHandle portHandle = serialport::kInvalidPortHandle;
-    uint32_t inQueueSize = 1024;
     uint32_t outQueueSize = 1024;
     std::unique_ptr<SerialSettings> portSettings;
-    std::unique_ptr<SerialTimeouts> portTimeouts;
     // The rate the port last accepted (the open rate until a change succeeds).
     uint32_t rateInForce = 0;
     LineErrorCounts lineErrorsSeen;

@@ -10,7 +10,6 @@ SocketTransport::SocketTransport(const char* kindText, int32_t kind, const char*
                                  int32_t port) {
     if (hostText == nullptr) hostText = "";
     std::snprintf(linkText, sizeof linkText, "%s %s:%d", kindText, hostText, port);
-    socketHandle = socketapi::kInvalidSocketHandle;
     linkKind = kind;
     portNumber = port;
     if (resolve(hostText, hostAddress) != 0) errorCode = LINK_FAIL;

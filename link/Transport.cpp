@@ -4,9 +4,7 @@
 
 namespace rw {
 
-Transport::Transport() {
-    linkKind = 0;
-}
+Transport::Transport() = default;
 Transport::~Transport() = default;
 
 int Transport::isSerial() {
