@@ -48,8 +48,8 @@ std::optional<int> parseEditInteger(const QString& text) {
 }
 
 template <class Control>
-void setTextIfChanged(Control* control, const QString& text) {
-    if (control->text() != text) control->setText(text);
+void setTextIfChanged(Control& control, const QString& text) {
+    if (control.text() != text) control.setText(text);
 }
 }  // namespace
 
@@ -218,15 +218,15 @@ void ProgrammerDialog::selectLink(int baud, int driver) {
 
 bool ProgrammerDialog::exchange(bool toMembers) {
     if (!toMembers) {
-        setTextIfChanged(addressEdit, QString::number(addressValue));
-        setTextIfChanged(statusLabel, statusLine);
-        setTextIfChanged(fileEdit, imageFile);
-        setTextIfChanged(crcLabel, crcLine);
-        setTextIfChanged(elapsedLabel, elapsedLine);
+        setTextIfChanged(*addressEdit, QString::number(addressValue));
+        setTextIfChanged(*statusLabel, statusLine);
+        setTextIfChanged(*fileEdit, imageFile);
+        setTextIfChanged(*crcLabel, crcLine);
+        setTextIfChanged(*elapsedLabel, elapsedLine);
         QString shown = historyText;
         shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
         if (historyEdit->toPlainText() != shown) historyEdit->setPlainText(shown);
-        setTextIfChanged(hostPortEdit, hostPort);
+        setTextIfChanged(*hostPortEdit, hostPort);
         lastHostText_ = hostPort;
         refreshStatusColour();
         return true;

@@ -41,7 +41,9 @@ TEST_F(DeviceListTest, QueuesTheTypedAddressesOrRetriesTheFailures) {
             caption = dialog.windowTitle();
             text = dialog.addressEdit->toPlainText();
             if (!c.typed.isNull()) dialog.addressEdit->setPlainText(c.typed);
-            (c.go ? dialog.goButton : dialog.abortButton)->click();
+            QPushButton* button = c.go ? dialog.goButton : dialog.abortButton;
+            EXPECT_EQ(button->text(), c.go ? "Go" : "Abort");
+            button->click();
         };
         EXPECT_EQ(rw::DeviceListDialog::runAndQueue(nullptr), c.go);
         EXPECT_EQ(caption, c.caption);
