@@ -18,6 +18,10 @@ static_assert(sizeof(SocketAddressV4) == 16);
 
 namespace socketapi {
 
+// Starts the platform's socket layer once per program, before any link exists;
+// false when it is unavailable. POSIX sockets need no start-up.
+bool startUp();
+
 using SocketHandle = std::intptr_t;
 constexpr SocketHandle kInvalidSocketHandle = -1;
 

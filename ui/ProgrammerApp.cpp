@@ -4,13 +4,16 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QSettings>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 
 #include "engine/Sounds.h"
+#include "link/SocketApi.h"
 #include "ui/AppSettings.h"
+#include "ui/Artwork.h"
 #include "ui/ProgrammerDialog.h"
 #include "ui/QtSoundPlayer.h"
 #include "ui/SoundEffectOutput.h"
@@ -82,6 +85,11 @@ int runProgrammerApp(int argc, char** argv) {
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QFileInfo(QString::fromLocal8Bit(argv[0])).completeBaseName());
+    if (!socketapi::startUp()) {
+        QMessageBox::warning(nullptr, QApplication::applicationName(), resourceString(103),
+                             QMessageBox::Ok);
+        return 0;
+    }
     const bool windowless = QGuiApplication::platformName() == QStringLiteral("offscreen");
     if (windowless && !plan.commandLine) {
         std::fprintf(stderr, "romwright: no display and no command line; nothing to do (--help)\n");

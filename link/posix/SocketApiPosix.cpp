@@ -49,6 +49,10 @@ int32_t countOrFailure(ssize_t result) {
 
 }  // namespace
 
+bool startUp() {
+    return true;
+}
+
 bool parseDottedAddress(const char* text, uint32_t& addressNetworkOrder) {
     const in_addr_t address = inet_addr(text);
     if (address == INADDR_NONE) return false;
