@@ -3,11 +3,15 @@
 // the same frames to the same simulator with plain blocking reads. Over a
 // pseudo-terminal at 38400 bit/s the run is compared with the wire time of all
 // its frames at 8N2 (11 bits per byte).
+#include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sched.h>
+#include <sys/socket.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -22,12 +26,12 @@
 #include "engine/JobRunner.h"
 #include "engine/ProgramDevice.h"
 #include "link/SerialPortPaths.h"
-#include "tests/sequence/SequenceSupport.h"
-#include "tests/sequence/SimProcess.h"
+#include "support/ChildProcess.h"
+#include "support/TestImages.h"
 
 namespace {
 
-using rwtest::SimProcess;
+using rwtest::ChildProcess;
 using Bytes = std::vector<uint8_t>;
 
 constexpr int kDeviceAddress = 101;
@@ -44,7 +48,7 @@ const rw::DeviceModel& benchModel() {
 const std::vector<uint8_t>& benchImage() {
     static std::vector<uint8_t> image = [] {
         std::vector<uint8_t> bytes =
-            rwtest::patternImage(static_cast<size_t>(benchModel().flashEnd));
+            rwtest::patternBytes(static_cast<size_t>(benchModel().flashEnd));
         bytes.back() = 0xFF;
         return bytes;
     }();
@@ -74,15 +78,11 @@ Workspace& workspace() {
 
 // One simulator per link kind, shared by the engine run and the raw loop.
 struct Simulator {
-    SimProcess process;
+    ChildProcess process;
     int port = 0;
     std::string ptyPath;
     bool ready = false;
 };
-
-std::string simProgram() {
-    return std::string(ROMWRIGHT_BIN_DIR) + "/romwright-sim";
-}
 
 // Keeps this thread, the threads it starts and the simulators it spawns on the
 // CPU it runs on, so hand-offs between them are direct switches rather than
@@ -114,16 +114,12 @@ Simulator& simulator(int linkKind) {
         args.push_back(linkKind == rw::LINK_TCP ? "--tcp" : "--udp");
         args.push_back("127.0.0.2:0");
     }
-    if (!sim->process.start(simProgram(), args)) return *sim;
-    std::optional<std::string> line =
-        sim->process.waitForLine(linkKind == rw::LINK_SERIAL ? "/dev/" : "127.0.0.2", 5000);
-    if (!line) return *sim;
+    const std::optional<std::string> endpoint = rwtest::startSimulator(sim->process, args);
+    if (!endpoint) return *sim;
     if (linkKind == rw::LINK_SERIAL) {
-        size_t at = line->find("/dev/");
-        size_t end = line->find_first_of(" \t", at);
-        sim->ptyPath = line->substr(at, end == std::string::npos ? end : end - at);
+        sim->ptyPath = *endpoint;
     } else {
-        sim->port = std::atoi(line->substr(line->rfind(':') + 1).c_str());
+        sim->port = rwtest::portOf(*endpoint);
     }
     sim->ready = true;
     return *sim;

@@ -11,8 +11,8 @@
 #include "control/AddressLists.h"
 #include "control/JobController.h"
 #include "engine/FlashJob.h"
-#include "fakes/FakeClock.h"
-#include "fakes/TestEnv.h"
+#include "support/FakeClock.h"
+#include "support/TestEnv.h"
 
 namespace rwtest {
 

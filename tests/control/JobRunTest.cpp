@@ -10,8 +10,8 @@
 #include "engine/JobNotifier.h"
 #include "engine/ProgramDevice.h"
 #include "engine/SyncMailbox.h"
-#include "fakes/FakeLink.h"
-#include "fakes/ReplyBuilder.h"
+#include "support/FakeLink.h"
+#include "support/ReplyBuilder.h"
 
 namespace rwtest {
 namespace {

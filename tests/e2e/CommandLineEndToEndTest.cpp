@@ -2,22 +2,18 @@
 // romwright-sim over TCP: exit codes, printed lines, the log file, SIGTERM and
 // the stall limit.
 #include <gtest/gtest.h>
-
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
-#include <fstream>
+#include <memory>
 #include <sstream>
 
-#include "fakes/TestEnv.h"
-#include "sequence/SequenceSupport.h"
-#include "sequence/SimProcess.h"
+#include "support/ChildProcess.h"
+#include "support/TestEnv.h"
+#include "support/TestImages.h"
 
-extern char** environ;
-
+namespace rwtest {
 namespace {
 
 using Lines = std::vector<std::string>;
@@ -38,63 +34,53 @@ Lines statuses(const std::string& text) {
     return result;
 }
 
-// The program without a display, its HOME and XDG folders being $0.
-const char* const kShell =
-    "exec env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM -u LANG -u XDG_CONFIG_DIRS LC_ALL=C "
-    "HOME=\"$0\" XDG_RUNTIME_DIR=\"$0\" XDG_CONFIG_HOME=\"$0/config\" XDG_DATA_HOME=\"$0/data\" "
-    "\"$@\" >\"$0/stdout\" 2>\"$0/stderr\"";
-
 class CommandLine : public ::testing::Test {
   protected:
-    void TearDown() override {
-        if (pid_ > 0 && ::kill(pid_, SIGKILL) == 0) ::waitpid(pid_, nullptr, 0);
-    }
-
     // Starts the simulator, writes the program's settings for it in a fresh
-    // folder and starts the program there, its output in files there.
+    // folder and starts the program there.
     void run(Lines simArgs, Lines args, int stallSeconds, int imageAt) {
-        home_ = std::make_unique<rwtest::TempDir>();
+        home_ = std::make_unique<TempDir>();
         const std::string home = home_->str();
         simArgs.insert(simArgs.end(), {"--model", kModel, "--address", "5", "--erase-ms", "0",
                                        "--tcp", "127.0.0.2:0"});
-        ASSERT_TRUE(sim_.start(std::string(ROMWRIGHT_BIN_DIR) + "/romwright-sim", simArgs));
-        const auto line = sim_.waitForLine("127.0.0.2", 5000);
-        ASSERT_TRUE(line);
-        rwtest::writeFile(home + "/config/KVT Controls/romwright.conf",
-                          "[Info]\nSounds=\nStallSeconds=" + std::to_string(stallSeconds) +
-                              "\nDriver=2\nIP=" + *line + "\n");
+        const std::optional<std::string> endpoint = startSimulator(sim_, simArgs);
+        ASSERT_TRUE(endpoint);
+        writeFile(home + "/config/KVT Controls/romwright.conf",
+                  "[Info]\nSounds=\nStallSeconds=" + std::to_string(stallSeconds) +
+                      "\nDriver=2\nIP=" + *endpoint + "\n");
         const std::string hex = home + "/image.hex";
-        rwtest::writeFile(hex, rwtest::intelHex(imageAt, rwtest::patternImage(2048)));
+        writeFile(hex, intelHex(imageAt, patternBytes(2048)));
         std::replace(args.begin(), args.end(), std::string("IMAGE"), hex);
         start(std::move(args));
     }
 
-    // Starts the program in the current folder with these arguments.
+    // Starts the program without a display, its HOME and XDG folders in the
+    // test's folder, its standard error into a file there.
     void start(Lines args) {
-        args.insert(args.begin(),
-                    {"/bin/sh", "-c", kShell, home_->str(), ROMWRIGHT_BIN_DIR "/romwright"});
-        std::vector<char*> argv;
-        for (std::string& arg : args) argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        ASSERT_EQ(posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ), 0);
+        const std::string home = home_->str();
+        args.insert(args.begin(), programPath("romwright"));
+        ProcessOptions options;
+        options.errorFile = home + "/stderr";
+        options.environment = {"DISPLAY",
+                               "WAYLAND_DISPLAY",
+                               "QT_QPA_PLATFORM",
+                               "LANG",
+                               "XDG_CONFIG_DIRS",
+                               "LC_ALL=C",
+                               "HOME=" + home,
+                               "XDG_RUNTIME_DIR=" + home,
+                               "XDG_CONFIG_HOME=" + home + "/config",
+                               "XDG_DATA_HOME=" + home + "/data"};
+        ASSERT_TRUE(program_.start(args, options));
     }
 
     // The program's exit code (128 + signal when killed), or -1 after a minute.
-    int wait() {
-        int status = 0, waited = 0;
-        while (::waitpid(pid_, &status, WNOHANG) == 0 && waited++ < 6000) ::usleep(10000);
-        if (waited > 6000) return -1;
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    std::string file(const char* name) const {
-        std::ifstream in(home_->path() / name, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
+    int wait() { return program_.waitExit(60000).value_or(-1); }
+    std::string file(const char* name) const { return readFile(home_->path() / name); }
 
-    std::unique_ptr<rwtest::TempDir> home_;
-    rwtest::SimProcess sim_;
-    pid_t pid_ = -1;
+    std::unique_ptr<TempDir> home_;
+    ChildProcess sim_;
+    ChildProcess program_;
 };
 
 TEST_F(CommandLine, JobsRefusalsSigtermAndTheStallLimit) {
@@ -124,12 +110,13 @@ TEST_F(CommandLine, JobsRefusalsSigtermAndTheStallLimit) {
     for (const auto& c : cases) {
         SCOPED_TRACE(&c - cases);
         ASSERT_NO_FATAL_FAILURE(run(c.simArgs, c.args, c.stallSeconds, c.imageAt));
-        for (int waited = 0; c.sigterm && file("stdout").empty() && waited < 6000; ++waited)
-            ::usleep(10000);
-        if (c.sigterm) ::kill(pid_, SIGTERM);
+        if (c.sigterm) {
+            EXPECT_TRUE(program_.readLine(60000)) << "the job did not start";
+            program_.signal(SIGTERM);
+        }
         EXPECT_EQ(wait(), c.exitCode) << file("stderr");
         const std::string log = file("data/KVT/Romwright/Romwright.log");
-        EXPECT_EQ(statuses(file("stdout")), c.printed);
+        EXPECT_EQ(statuses(program_.output()), c.printed);
         EXPECT_EQ(statuses(log), c.printed);
         EXPECT_EQ(std::count(log.begin(), log.end(), '\r'), long(c.printed.size()));
         EXPECT_NE(file("stderr").find(c.error), std::string::npos) << file("stderr");
@@ -151,12 +138,13 @@ TEST_F(CommandLine, HelpVersionAndNothingToDo) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(&c - cases);
-        home_ = std::make_unique<rwtest::TempDir>();
+        home_ = std::make_unique<TempDir>();
         ASSERT_NO_FATAL_FAILURE(start(c.args));
         EXPECT_EQ(wait(), c.exitCode);
-        EXPECT_NE(file("stdout").find(c.out), std::string::npos) << file("stdout");
+        EXPECT_NE(program_.output().find(c.out), std::string::npos) << program_.output();
         EXPECT_NE(file("stderr").find(c.error), std::string::npos) << file("stderr");
     }
 }
 
 }  // namespace
+}  // namespace rwtest

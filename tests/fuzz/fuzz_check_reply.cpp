@@ -11,6 +11,7 @@
 #include "engine/Protocol.h"
 #include "link/Transport.h"
 
+namespace rwtest {
 namespace {
 
 // Delivers the input one piece per read; afterwards nothing (time-out) or a
@@ -45,6 +46,7 @@ class PieceLink : public rw::Transport {
 };
 
 }  // namespace
+}  // namespace rwtest
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 3) return 0;
@@ -62,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         size_t end = std::min(size, offset + pieceSize);
         pieces.emplace_back(data + offset, data + end);
     }
-    PieceLink link(std::move(pieces), failAtEnd);
+    rwtest::PieceLink link(std::move(pieces), failAtEnd);
 
     static rw::FlashJob job{};
     std::memset(job.txFrame, 0, sizeof job.txFrame);

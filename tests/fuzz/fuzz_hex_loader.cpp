@@ -15,6 +15,7 @@
 #include "engine/DeviceModel.h"
 #include "engine/HexImage.h"
 
+namespace rwtest {
 namespace {
 
 const rw::ModelTable& models() {
@@ -39,11 +40,12 @@ const std::string& scratchPath() {
 }
 
 }  // namespace
+}  // namespace rwtest
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
-    const rw::DeviceModel& model = *models()[data[0] % models().size()];
-    const std::string& path = scratchPath();
+    const rw::DeviceModel& model = *rwtest::models()[data[0] % rwtest::models().size()];
+    const std::string& path = rwtest::scratchPath();
     std::FILE* out = std::fopen(path.c_str(), "wb");
     if (out == nullptr) std::abort();
     if (size > 1 && std::fwrite(data + 1, 1, size - 1, out) != size - 1) std::abort();

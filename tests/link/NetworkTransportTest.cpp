@@ -3,16 +3,14 @@
 
 #include <memory>
 
-#include "LoopbackSockets.h"
 #include "link/TcpTransport.h"
 #include "link/UdpTransport.h"
+#include "support/LoopbackSockets.h"
 
-namespace rw {
+namespace rwtest {
 namespace {
 
-using namespace rwtest;
-
-Bytes readReply(Transport& link, uint32_t timeoutMs = 2000) {
+Bytes readReply(rw::Transport& link, uint32_t timeoutMs = 2000) {
     Bytes buffer(512);
     const int32_t count = link.readWithTimeout(buffer.data(), 512, timeoutMs);
     buffer.resize(count > 0 ? static_cast<size_t>(count) : 0);
@@ -21,7 +19,7 @@ Bytes readReply(Transport& link, uint32_t timeoutMs = 2000) {
 
 // A link of either kind to a fresh peer on 127.0.0.2; `udpPort` is 0 for TCP.
 struct Peer {
-    std::unique_ptr<Transport> link;
+    std::unique_ptr<rw::Transport> link;
     Fd peer;
     uint16_t udpPort = 0;
     void sends(const Bytes& bytes) { sendBytes(peer.get(), bytes, udpPort); }
@@ -30,13 +28,13 @@ struct Peer {
 Peer connect(int kind) {
     Peer p;
     uint16_t port = 0;
-    if (kind == LINK_UDP) {
+    if (kind == rw::LINK_UDP) {
         p.peer = peerSocket(SOCK_DGRAM, port);
-        p.link = std::make_unique<UdpTransport>(PEER_HOST, port);
+        p.link = std::make_unique<rw::UdpTransport>(kPeerHost, port);
         p.udpPort = port;
     } else {
         Fd listener = peerSocket(SOCK_STREAM, port, 4);
-        p.link = std::make_unique<TcpTransport>(PEER_HOST, port);
+        p.link = std::make_unique<rw::TcpTransport>(kPeerHost, port);
         p.peer = Fd(readableWithin(listener.get(), 2000) ? accept(listener.get(), nullptr, nullptr)
                                                          : -1);
     }
@@ -45,9 +43,9 @@ Peer connect(int kind) {
 }
 
 TEST(UdpTransport, ExchangesDatagramsWithItsHostFromAnyPortAndDropsOtherSenders) {
-    Peer p = connect(LINK_UDP);
+    Peer p = connect(rw::LINK_UDP);
     EXPECT_EQ(std::string(p.link->linkName()), "UDP 127.0.0.2:" + std::to_string(p.udpPort));
-    EXPECT_EQ(UdpTransport(PEER_HOST, p.udpPort).lastError(), 0)
+    EXPECT_EQ(rw::UdpTransport(kPeerHost, p.udpPort).lastError(), 0)
         << "a second link to the same port opens alongside";
 
     ASSERT_EQ(p.link->writeString("request"), 7u);
@@ -69,10 +67,10 @@ TEST(UdpTransport, ExchangesDatagramsWithItsHostFromAnyPortAndDropsOtherSenders)
     sendBytes(stranger.get(), bytesOf("forged"), p.udpPort);
     ASSERT_TRUE(within2s([&] { return p.link->inputAvailable() != 0; }));
     uint8_t buffer[16];
-    EXPECT_EQ(p.link->readByte(), LINK_TIMEOUT);
+    EXPECT_EQ(p.link->readByte(), rw::LINK_TIMEOUT);
     sendBytes(stranger.get(), bytesOf("forged"), p.udpPort);
     const auto start = now();
-    EXPECT_EQ(p.link->readWithTimeout(buffer, sizeof buffer, 60), LINK_TIMEOUT);
+    EXPECT_EQ(p.link->readWithTimeout(buffer, sizeof buffer, 60), rw::LINK_TIMEOUT);
     EXPECT_GE(elapsedMsSince(start), 59) << "a dropped datagram does not end the wait";
 }
 
@@ -80,15 +78,16 @@ TEST(SocketTransport, PurgeDiscardsOneReceiveOfAtMost256Bytes) {
     // UDP: the first of two waiting datagrams, cut at 256; TCP: 256 of 300 bytes.
     Bytes stream(300);
     for (size_t i = 0; i < stream.size(); ++i) stream[i] = static_cast<uint8_t>(i);
-    for (const int kind : {LINK_UDP, LINK_TCP}) {
+    for (const int kind : {rw::LINK_UDP, rw::LINK_TCP}) {
         SCOPED_TRACE(kind);
         Peer p = connect(kind);
         p.sends(stream);
-        if (kind == LINK_UDP) p.sends(bytesOf("second"));
+        if (kind == rw::LINK_UDP) p.sends(bytesOf("second"));
         ASSERT_TRUE(within2s([&] { return p.link->inputAvailable() != 0; }));
         EXPECT_EQ(p.link->purgeInput(), 256);
-        EXPECT_EQ(readReply(*p.link),
-                  kind == LINK_UDP ? bytesOf("second") : Bytes(stream.begin() + 256, stream.end()));
+        EXPECT_EQ(readReply(*p.link), kind == rw::LINK_UDP
+                                          ? bytesOf("second")
+                                          : Bytes(stream.begin() + 256, stream.end()));
         EXPECT_EQ(p.link->purgeInput(), 0) << "nothing left to purge";
     }
 }
@@ -96,15 +95,15 @@ TEST(SocketTransport, PurgeDiscardsOneReceiveOfAtMost256Bytes) {
 TEST(TcpTransport, RefusedConnectOrOneThatGetsNoAnswerFailsWithinTheBound) {
     uint16_t port = 0;
     Fd notListening = peerSocket(SOCK_STREAM, port, -1, false);
-    EXPECT_EQ(TcpTransport(PEER_HOST, port).lastError(), LINK_FAIL);
+    EXPECT_EQ(rw::TcpTransport(kPeerHost, port).lastError(), rw::LINK_FAIL);
     // A listener whose accept queue is full drops further connection requests
     // unanswered, as a dead host would.
     Fd listener = peerSocket(SOCK_STREAM, port, 0);
-    TcpTransport filler1(PEER_HOST, port, 50), filler2(PEER_HOST, port, 50);
+    rw::TcpTransport filler1(kPeerHost, port, 50), filler2(kPeerHost, port, 50);
     const auto start = now();
-    TcpTransport link(PEER_HOST, port, 100);
+    rw::TcpTransport link(kPeerHost, port, 100);
     const int64_t tookMs = elapsedMsSince(start);
-    EXPECT_EQ(link.lastError(), LINK_FAIL);
+    EXPECT_EQ(link.lastError(), rw::LINK_FAIL);
     EXPECT_GE(tookMs, 90);
     EXPECT_LT(tookMs, 3000);
 }
@@ -112,7 +111,7 @@ TEST(TcpTransport, RefusedConnectOrOneThatGetsNoAnswerFailsWithinTheBound) {
 TEST(TcpTransport, PeerThatClosedGivesZeroCountsWithoutSignal) {
     for (const bool reset : {false, true}) {
         SCOPED_TRACE(reset ? "peer reset the connection" : "peer closed gracefully");
-        Peer p = connect(LINK_TCP);
+        Peer p = connect(rw::LINK_TCP);
         if (reset) {
             const linger abortive{1, 0};
             setsockopt(p.peer.get(), SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
@@ -134,8 +133,8 @@ TEST_P(NetworkLinks, ExchangesBytesAndTimeOutZeroAndNonWaitingReadsReturnAtOnce)
     EXPECT_EQ(receive(p.peer.get(), 5), bytesOf("hello"));
     uint8_t buffer[16];
     const auto start = now();
-    EXPECT_EQ(p.link->readWithTimeout(buffer, sizeof buffer, 0), LINK_TIMEOUT);
-    EXPECT_EQ(p.link->readByte(), LINK_TIMEOUT);
+    EXPECT_EQ(p.link->readWithTimeout(buffer, sizeof buffer, 0), rw::LINK_TIMEOUT);
+    EXPECT_EQ(p.link->readByte(), rw::LINK_TIMEOUT);
     EXPECT_EQ(p.link->read(buffer, sizeof buffer), 0u);
     EXPECT_LT(elapsedMsSince(start), 500);
     EXPECT_EQ(p.link->lastError(), 0);
@@ -164,8 +163,10 @@ TEST_P(NetworkLinks, WaitEndsAtTheTimeOutOrWithTheReply) {
     EXPECT_LT(tookMs, 2500) << "the wait ends with the reply, not at the time-out";
 }
 
-INSTANTIATE_TEST_SUITE_P(UdpAndTcp, NetworkLinks, ::testing::Values(LINK_UDP, LINK_TCP),
-                         [](const auto& test) { return test.param == LINK_UDP ? "Udp" : "Tcp"; });
+INSTANTIATE_TEST_SUITE_P(UdpAndTcp, NetworkLinks, ::testing::Values(rw::LINK_UDP, rw::LINK_TCP),
+                         [](const auto& test) {
+                             return test.param == rw::LINK_UDP ? "Udp" : "Tcp";
+                         });
 
 TEST(SocketTransport, HostTextsThatDoNotResolveFailTheLinkAndKeepItsCutName) {
     // A label longer than 63 characters cannot be put into a DNS query, so the
@@ -173,10 +174,10 @@ TEST(SocketTransport, HostTextsThatDoNotResolveFailTheLinkAndKeepItsCutName) {
     const std::string unresolvable = std::string(70, 'x') + ".invalid";
     for (const std::string& host : {unresolvable, std::string()}) {
         SCOPED_TRACE("host \"" + host + "\"");
-        UdpTransport udp(host.c_str(), 3001);
-        TcpTransport tcp(host.c_str(), 3001, 50);
-        EXPECT_EQ(udp.lastError(), LINK_FAIL);
-        EXPECT_EQ(tcp.lastError(), LINK_FAIL);
+        rw::UdpTransport udp(host.c_str(), 3001);
+        rw::TcpTransport tcp(host.c_str(), 3001, 50);
+        EXPECT_EQ(udp.lastError(), rw::LINK_FAIL);
+        EXPECT_EQ(tcp.lastError(), rw::LINK_FAIL);
         EXPECT_EQ(std::string(udp.linkName()),
                   "UDP " + host.substr(0, 59) + (host.empty() ? ":3001" : ""));
         udp.purgeOutput();
@@ -185,4 +186,4 @@ TEST(SocketTransport, HostTextsThatDoNotResolveFailTheLinkAndKeepItsCutName) {
 }
 
 }  // namespace
-}  // namespace rw
+}  // namespace rwtest

@@ -9,20 +9,18 @@
 #include <memory>
 #include <tuple>
 
-#include "LoopbackSockets.h"
 #include "link/SerialPortPaths.h"
 #include "link/SerialTransport.h"
+#include "support/LoopbackSockets.h"
 
 namespace rwtest {
-uint32_t termios2OutputSpeed(int fd, bool& arbitrary);  // Termios2Probe.cpp
-}
 
-namespace rw {
+uint32_t termios2OutputSpeed(int fd, bool& arbitrary);  // Termios2Probe.cpp
+
 namespace {
 
-using namespace rwtest;
 using Micros = std::chrono::microseconds;
-constexpr int TEST_PORT = 7;
+constexpr int kTestPort = 7;
 
 TEST(SerialTransport, QuietTimeIsThreeAndAHalfCharacterTimesBoundByTheReplyWait) {
     // {rate, reply wait, quiet}: at least 1 ms, at most a quarter of the wait.
@@ -31,12 +29,12 @@ TEST(SerialTransport, QuietTimeIsThreeAndAHalfCharacterTimesBoundByTheReplyWait)
         {38400, 3000, 1}, {250000, 3000, 1}, {110, 3000, 350}, {50, 3000, 750},
         {12, 3000, 750},  {1200, 100, 25},   {1200, 3, 0}};
     for (const auto& [rate, waitMs, quietMs] : cases)
-        EXPECT_EQ(SerialTransport::quietTimeMs(rate, waitMs), quietMs) << rate << " " << waitMs;
+        EXPECT_EQ(rw::SerialTransport::quietTimeMs(rate, waitMs), quietMs) << rate << " " << waitMs;
 }
 
 TEST(SerialPortPaths, PortNumberNIsTtySNMinusOneByDefault) {
-    EXPECT_EQ(defaultSerialDevicePath(1), "/dev/ttyS0");
-    EXPECT_EQ(defaultSerialDevicePath(8), "/dev/ttyS7");
+    EXPECT_EQ(rw::defaultSerialDevicePath(1), "/dev/ttyS0");
+    EXPECT_EQ(rw::defaultSerialDevicePath(8), "/dev/ttyS7");
 }
 
 class SerialOverPty : public ::testing::Test {
@@ -48,7 +46,7 @@ class SerialOverPty : public ::testing::Test {
         master = Fd(masterFd);
         slave = Fd(slaveFd);
         path = name;
-        link = std::make_unique<SerialTransport>(TEST_PORT, path);
+        link = std::make_unique<rw::SerialTransport>(kTestPort, path);
         ASSERT_EQ(link->lastError(), 0);
         EXPECT_STREQ(link->linkName(), "COM7");
     }
@@ -86,7 +84,7 @@ class SerialOverPty : public ::testing::Test {
 
     Fd master, slave;
     std::string path;  // the pseudo-terminal's slave side, where COM7 is
-    std::unique_ptr<SerialTransport> link;
+    std::unique_ptr<rw::SerialTransport> link;
     uint8_t buffer[512] = {};
     int64_t tookMs = 0;
 };
@@ -102,8 +100,8 @@ TEST_F(SerialOverPty, OpensRaw8N2WithoutFlowControlAt19200AndMissingDeviceFails)
     EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
     EXPECT_EQ(t.c_oflag & OPOST, 0u);
 
-    SerialTransport missing(TEST_PORT + 1);
-    EXPECT_EQ(missing.lastError(), LINK_FAIL);
+    rw::SerialTransport missing(kTestPort + 1);
+    EXPECT_EQ(missing.lastError(), rw::LINK_FAIL);
     EXPECT_STREQ(missing.linkName(), "COM8");
 }
 
@@ -127,13 +125,13 @@ TEST_F(SerialOverPty, AppliesAnyRateIncludingNonStandardOnesAndStopBitCodes) {
 
 TEST_F(SerialOverPty, MovesBytesBothWaysReadsOnlyWhatIsQueuedPurgesAndBoundsWrites) {
     EXPECT_EQ(link->read(buffer, 16), 0u);
-    EXPECT_EQ(link->readByte(), LINK_TIMEOUT);
+    EXPECT_EQ(link->readByte(), rw::LINK_TIMEOUT);
     EXPECT_EQ(link->lastError(), 0) << "reading nothing is not a short read";
 
     EXPECT_EQ(link->writeString("request"), 7u);
     EXPECT_EQ(receive(master.get(), 7), bytesOf("request"));
     deviceSends(bytesOf("reply"), 5);
-    EXPECT_EQ(link->readWithTimeout(buffer, 16, 0), LINK_TIMEOUT) << "time-out 0 reads nothing";
+    EXPECT_EQ(link->readWithTimeout(buffer, 16, 0), rw::LINK_TIMEOUT) << "time-out 0 reads nothing";
     EXPECT_EQ(link->inputAvailable(), 5);
     EXPECT_EQ(link->read(buffer, 3), 3u);
     EXPECT_EQ(link->inputAvailable(), 2);
@@ -145,12 +143,12 @@ TEST_F(SerialOverPty, MovesBytesBothWaysReadsOnlyWhatIsQueuedPurgesAndBoundsWrit
 
     const Bytes block(2000, 0xA5);
     EXPECT_EQ(link->write(block.data(), 2000), 1024u) << "bounded by the output queue size";
-    EXPECT_EQ(link->lastError(), LINK_SHORT_WRITE);
+    EXPECT_EQ(link->lastError(), rw::LINK_SHORT_WRITE);
     EXPECT_EQ(receive(master.get(), 1024).size(), 1024u);
 }
 
 TEST_F(SerialOverPty, ReplyEndsAfterTheQuietTimeOfTheRateInForceOrTimesOut) {
-    EXPECT_EQ(timedRead(buffer, 16, 40, tookMs), LINK_TIMEOUT);
+    EXPECT_EQ(timedRead(buffer, 16, 40, tookMs), rw::LINK_TIMEOUT);
     EXPECT_GE(tookMs, 39);
     EXPECT_LT(tookMs, 1000);
     // A refused rate leaves the last accepted one (19200 from the open) in
@@ -170,7 +168,7 @@ TEST_F(SerialOverPty, ReplyEndsAfterTheQuietTimeOfTheRateInForceOrTimesOut) {
         ASSERT_EQ(link->setBaudRate(c.requested) != 0, c.accepted);
         EXPECT_EQ(link->getBaudRate(), c.requested);
         deviceSends(bytesOf("12345"), 5);
-        const uint32_t quietMs = SerialTransport::quietTimeMs(c.inForce, c.waitMs);
+        const uint32_t quietMs = rw::SerialTransport::quietTimeMs(c.inForce, c.waitMs);
         EXPECT_EQ(timedRead(buffer, sizeof buffer, c.waitMs, tookMs), 5);
         EXPECT_GE(tookMs, quietMs);
         EXPECT_LT(tookMs, quietMs + 500) << "ends by quiet, not deadline";
@@ -202,14 +200,14 @@ TEST_F(SerialOverPty, LineThatNeverGoesQuietOrAFullBufferGivesTimeout) {
     // 5 ms keeps it busy well past the 100 ms deadline.
     ASSERT_NE(link->setBaudRate(300), 0);
     std::thread device([&] { trickle(Bytes(80, 0x33), Ms(5), Ms(1000)); });
-    EXPECT_EQ(timedRead(buffer, sizeof buffer, 100, tookMs), LINK_TIMEOUT);
+    EXPECT_EQ(timedRead(buffer, sizeof buffer, 100, tookMs), rw::LINK_TIMEOUT);
     device.join();
     EXPECT_LT(tookMs, 1000);
 
     link->purgeInput();
     deviceSends(bytesOf("0123456789"), 10);
     std::fill(buffer, buffer + 5, 0xEE);
-    EXPECT_EQ(link->readWithTimeout(buffer, 4, 50), LINK_TIMEOUT);
+    EXPECT_EQ(link->readWithTimeout(buffer, 4, 50), rw::LINK_TIMEOUT);
     EXPECT_EQ(std::string(buffer, buffer + 5), "0123\xEE") << "never written past the capacity";
     EXPECT_EQ(link->inputAvailable(), 6);
 }
@@ -220,7 +218,7 @@ int openAsUnprivilegedProcess(const std::string& path) {
     const pid_t child = fork();
     if (child == 0) {
         if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
-        _exit(SerialTransport(TEST_PORT, path).lastError() == 0 ? 0 : 1);
+        _exit(rw::SerialTransport(kTestPort, path).lastError() == 0 ? 0 : 1);
     }
     int status = 0;
     if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return 2;
@@ -237,4 +235,4 @@ TEST_F(SerialOverPty, OpenIsExclusiveUntilTheLinkIsClosed) {
 }
 
 }  // namespace
-}  // namespace rw
+}  // namespace rwtest

@@ -5,9 +5,10 @@
 #include "engine/FlashJob.h"
 #include "engine/Protocol.h"
 #include "engine/WorkerServices.h"
-#include "fakes/FakeClock.h"
-#include "fakes/FakeLink.h"
-#include "fakes/ReplyBuilder.h"
+#include "support/FakeClock.h"
+#include "support/FakeLink.h"
+#include "support/ReplyBuilder.h"
+#include "support/TestImages.h"
 
 namespace rwtest {
 
@@ -27,11 +28,11 @@ class ProtocolTest : public ::testing::Test {
         useModel(KVTC_4400);
     }
     void useModel(int row) { job.model = models[static_cast<size_t>(row)].get(); }
-    // An image of `length` bytes whose byte i is (i * 7 + 3) & 0xFF.
+    // An image of `length` pattern bytes.
     void giveImage(int length) {
+        const std::vector<uint8_t> bytes = patternBytes(static_cast<size_t>(length));
         job.image = std::make_unique<uint8_t[]>(static_cast<size_t>(job.model->flashEnd));
-        for (int i = 0; i < length; ++i)
-            job.image[static_cast<size_t>(i)] = static_cast<uint8_t>(i * 7 + 3);
+        std::copy(bytes.begin(), bytes.end(), job.image.get());
         job.imageLength = length;
     }
     // A responder that refuses every request with `status`.

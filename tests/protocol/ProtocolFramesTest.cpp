@@ -1,6 +1,6 @@
 // Request frames as they go on the wire.
+#include "ProtocolFixture.h"
 #include "engine/HexImage.h"
-#include "tests/protocol/ProtocolFixture.h"
 
 namespace rwtest {
 namespace {

@@ -3,7 +3,7 @@
 #include <functional>
 #include <thread>
 
-#include "tests/protocol/ProtocolFixture.h"
+#include "ProtocolFixture.h"
 
 namespace rwtest {
 namespace {

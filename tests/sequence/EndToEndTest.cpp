@@ -3,17 +3,15 @@
 // failed flag and the flash the simulated device ends with.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
+#include <optional>
+#include <string>
 
 #include "engine/JobRunner.h"
 #include "engine/Sounds.h"
-#include "fakes/FakeClock.h"
-#include "fakes/TestEnv.h"
-#include "link/SerialPortPaths.h"
-#include "sequence/SequenceSupport.h"
-#include "sequence/SimProcess.h"
+#include "support/ChildProcess.h"
+#include "support/FakeClock.h"
+#include "support/TestEnv.h"
+#include "support/TestImages.h"
 
 namespace rwtest {
 namespace {
@@ -43,10 +41,8 @@ class EndToEndTest : public ::testing::Test {
             // Port 0: the simulator takes a free port and prints it.
             args.insert(args.end(), {linkKind == rw::LINK_TCP ? "--tcp" : "--udp", "127.0.0.2:0"});
         }
-        if (!sim_.start(std::string(ROMWRIGHT_BIN_DIR) + "/romwright-sim", args)) return {};
-        std::optional<std::string> line =
-            sim_.waitForLine(linkKind == rw::LINK_SERIAL ? "/dev/" : "127.0.0.2", 5000);
-        if (!line) return {};
+        const std::optional<std::string> endpoint = startSimulator(sim_, args);
+        if (!endpoint) return {};
         rw::JobRequest request;
         request.model = &model;
         request.deviceAddress = kAddress;
@@ -54,11 +50,9 @@ class EndToEndTest : public ::testing::Test {
         request.hostName = "127.0.0.2";
         request.port = 1;
         if (linkKind == rw::LINK_SERIAL) {
-            size_t at = line->find("/dev/");
-            std::string path = line->substr(at, line->find_first_of(" \t", at) - at);
-            services_.serialPortPath = [path](int) { return path; };
+            services_.serialPortPath = [path = *endpoint](int) { return path; };
         } else {
-            request.port = std::atoi(line->substr(line->rfind(':') + 1).c_str());
+            request.port = portOf(*endpoint);
         }
         request.imagePath =
             writeFile(dir_.path() / "image.hex", intelHex(model.flashStart, image)).string();
@@ -69,7 +63,7 @@ class EndToEndTest : public ::testing::Test {
     rw::WorkerServices services_;
     TempDir dir_;
     rw::ModelTable models_;
-    SimProcess sim_;
+    ChildProcess sim_;
 };
 
 struct LinkCase {
@@ -82,7 +76,7 @@ class EveryLink : public EndToEndTest, public ::testing::WithParamInterface<Link
 
 TEST_P(EveryLink, ProgramsTheDeviceWithImageAndCrc) {
     const rw::DeviceModel& model = *models_[static_cast<size_t>(GetParam().modelIndex)];
-    std::vector<uint8_t> image = patternImage(300, 11);
+    std::vector<uint8_t> image = patternBytes(300, 11);
     std::optional<rw::JobRequest> request = startSim(GetParam().linkKind, model, image);
     ASSERT_TRUE(request);
 
@@ -108,8 +102,8 @@ TEST_P(EveryLink, ProgramsTheDeviceWithImageAndCrc) {
     std::vector<uint8_t> region(static_cast<size_t>(model.flashEnd - model.pageOffset()), 0xFF);
     std::copy(image.begin(), image.end(), region.begin());
     region.back() = expectedCrc(model, image);
-    std::ifstream dump(dir_.path() / (std::to_string(kAddress) + ".bin"), std::ios::binary);
-    EXPECT_EQ(std::vector<uint8_t>(std::istreambuf_iterator<char>(dump), {}), region);
+    EXPECT_EQ(readFile(dir_.path() / (std::to_string(kAddress) + ".bin")),
+              std::string(region.begin(), region.end()));
 }
 
 // The 2-series model with its flash above 64 KiB over TCP, a model with an erase

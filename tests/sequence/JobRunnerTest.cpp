@@ -5,16 +5,16 @@
 #include <atomic>
 #include <thread>
 
+#include "RecordingSoundPlayer.h"
 #include "engine/FlashJob.h"
 #include "engine/JobRunner.h"
 #include "engine/ProgramDevice.h"
 #include "engine/Sounds.h"
 #include "engine/SyncMailbox.h"
-#include "fakes/FakeClock.h"
-#include "fakes/RecordingSoundPlayer.h"
-#include "fakes/ReplyBuilder.h"
-#include "fakes/TestEnv.h"
-#include "sequence/SequenceSupport.h"
+#include "support/FakeClock.h"
+#include "support/ReplyBuilder.h"
+#include "support/TestEnv.h"
+#include "support/TestImages.h"
 
 namespace rwtest {
 namespace {
@@ -36,7 +36,7 @@ class JobRunnerTest : public ::testing::Test {
     ~JobRunnerTest() override { rw::setSoundScheme(""); }
 
     rw::JobRequest request(int modelIndex, size_t imageBytes) {
-        image_ = patternImage(imageBytes);
+        image_ = patternBytes(imageBytes);
         rw::JobRequest request;
         request.model = models_[static_cast<size_t>(modelIndex)].get();
         request.deviceAddress = 65535;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+namespace rwtest {
 namespace {
 
 TEST(SoundFilesTest, EverySchemeHasEverySoundAsShortMonoPcmWithoutClicks) {
@@ -56,3 +57,4 @@ TEST(SoundFilesTest, EverySchemeHasEverySoundAsShortMonoPcmWithoutClicks) {
 }
 
 }  // namespace
+}  // namespace rwtest

@@ -5,10 +5,10 @@
 #include "sim/OutputQueue.h"
 #include "sim/SimController.h"
 
-using namespace rw::sim;
-using namespace simtest;
-
+namespace rwtest {
 namespace {
+
+using namespace rw::sim;
 
 SimConfig config(FaultSettings faults, std::vector<uint16_t> addresses = {101}) {
     SimConfig c;
@@ -26,7 +26,7 @@ std::string run(SimController& controller, const std::vector<Bytes>& frames) {
         auto plan = controller.onRequest(Request{frame}, 0);
         const Bytes& r = plan->bytes;
         bool stale = !r.empty() && r[2] != frame[4],
-             corrupt = !r.empty() && r.back() != sum8(r, r.size() - 1);
+             corrupt = !r.empty() && r.back() != byteSum(r, r.size() - 1);
         char mark = r.empty() ? 'd' : "ocsx"[corrupt + 2 * stale];
         marks += plan->closeAfter ? 'C' : mark == 'o' && replyStatus(r) > 0 ? 'r' : mark;
     }
@@ -47,8 +47,6 @@ std::string modeRun(const FaultSettings& f, int count) {
     SimController controller(config(f));
     return run(controller, frames);
 }
-
-}  // namespace
 
 TEST(SimFaults, EachFaultOnAFixedSeedRepeats) {
     const struct {
@@ -122,3 +120,6 @@ TEST(SimLineTiming, DelaySplitAndPacing) {
     EXPECT_EQ(std::make_tuple(whole->dueNs, whole->bytes.size(), whole->peer.port),
               std::make_tuple(int64_t{70000000}, size_t{7}, uint16_t{0x1234}));
 }
+
+}  // namespace
+}  // namespace rwtest

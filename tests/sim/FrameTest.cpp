@@ -7,8 +7,10 @@
 #include "sim/Crc8Maxim.h"
 #include "sim/RequestParser.h"
 
+namespace rwtest {
+namespace {
+
 using namespace rw::sim;
-using namespace simtest;
 using Kind = RequestParser::Kind;
 
 TEST(SimFrames, CrcCheckValueAndReplyBytes) {
@@ -27,12 +29,12 @@ TEST(SimFrames, ParserCutsFramesWhateverTheChunkingAndRecoversFromJunk) {
     bad.back() ^= 0x01;
     // A write whose length field claims more than any receive buffer holds.
     Bytes oversized = {0x02, 0x00, 0x07, 0xFF, 0xF8, 0xF0, 0x77, 0x00, 0x20, 0x00, 0xFF, 0xFF};
-    Bytes unknown = request(9, 0, 0x3C, {0x10, 0x20, 0x30});
+    Bytes unknown = buildRequest(9, 0, 0x3C, {0x10, 0x20, 0x30});
     Bytes block(128);
     for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<uint8_t>(i * 7 + 2);
     const std::vector<Bytes> known = {
         good, codeRequest(101, 1, 0x7F, 0x4400), codeRequest(101, 2, 0xF2, 0x4400),
-        writeRequest(101, 3, 0x2000, block), request(101, 1, 0xF3, {0x5C})};
+        writeRequest(101, 3, 0x2000, block), buildRequest(101, 1, 0xF3, {0x5C})};
     struct Case {
         std::vector<Bytes> parts;
         std::vector<std::pair<Kind, Bytes>> frames;  // every event but skipped bytes
@@ -70,3 +72,6 @@ TEST(SimFrames, ParserCutsFramesWhateverTheChunkingAndRecoversFromJunk) {
     EXPECT_EQ(std::make_pair(events[1].kind, events[1].bytes.size()),
               std::make_pair(Kind::Skipped, size_t{20}));
 }
+
+}  // namespace
+}  // namespace rwtest

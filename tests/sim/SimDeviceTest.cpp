@@ -5,10 +5,10 @@
 #include "sim/Crc8Maxim.h"
 #include "sim/SimDevice.h"
 
-using namespace rw::sim;
-using namespace simtest;
-
+namespace rwtest {
 namespace {
+
+using namespace rw::sim;
 
 constexpr int kSilent = -3, kShortAck = -2;
 
@@ -32,7 +32,7 @@ struct Device {
     }
     int init(int64_t nowMs = -1) { return send(codeRequest(101, 0, 0xF2, m.code), nowMs); }
     int write(uint32_t at, const Bytes& data) { return send(writeRequest(101, 1, at, data)); }
-    int verify(uint8_t crc) { return send(request(101, 2, 0xF3, {crc})); }
+    int verify(uint8_t crc) { return send(buildRequest(101, 2, 0xF3, {crc})); }
     // Writes image at the region start and its CRC plus storedDelta into the last
     // byte, then verifies with the CRC plus requestDelta; the verify status.
     int program(const Bytes& image, int storedDelta = 0, int requestDelta = 0) {
@@ -48,8 +48,6 @@ struct Device {
     const SimModel& m;
     int64_t lastMs = 0;
 };
-
-}  // namespace
 
 TEST(SimDevice, NorWritesInsideTheRegionOnly) {
     Device nor;
@@ -109,7 +107,7 @@ TEST(SimDevice, RefusalsAndOldFirmware) {
     EXPECT_EQ(d.send(codeRequest(101, 0, 0x7F, 0x4255)), 0);
     EXPECT_EQ(d.send(codeRequest(101, 1, 0x7F, 0x4400)), kStatusWrongModel);
     EXPECT_EQ(d.send(codeRequest(101, 1, 0xF2, 0x4400)), kStatusWrongModel);
-    EXPECT_EQ(d.send(request(101, 0, 0x3C, {})), kStatusUnknownCommand);
+    EXPECT_EQ(d.send(buildRequest(101, 0, 0x3C, {})), kStatusUnknownCommand);
     EXPECT_NE(d.program(Bytes(16, 0x12)), 0)
         << "written over the old firmware: a refused initialise must not erase";
 
@@ -131,3 +129,6 @@ TEST(SimDevice, ResetAfterBlocksForgetsTheEraseOnceAndRepeatsAreCounted) {
     EXPECT_EQ(std::make_pair(r.sim.requests(), r.sim.repeats()),
               std::make_pair(uint64_t{3}, uint64_t{1}));
 }
+
+}  // namespace
+}  // namespace rwtest

@@ -5,9 +5,10 @@
 
 #include "sim/SimOptions.h"
 
-using namespace rw::sim;
-
+namespace rwtest {
 namespace {
+
+using namespace rw::sim;
 
 bool parse(const std::string& line, SimOptions* options) {
     std::istringstream words(line);
@@ -16,8 +17,6 @@ bool parse(const std::string& line, SimOptions* options) {
     EXPECT_EQ(ok, error.empty()) << line << ": " << error;
     return ok;
 }
-
-}  // namespace
 
 TEST(SimOptions, UsageErrors) {
     auto rejected = [](const std::string& line) {
@@ -64,3 +63,6 @@ TEST(SimOptions, ValuesAndDefaults) {
     ASSERT_TRUE(parse("--pty --address 1 --model KVTC/2-5240 --erase-ms 0", &pty));
     EXPECT_EQ(pty.config.device.eraseMs, 0);
 }
+
+}  // namespace
+}  // namespace rwtest

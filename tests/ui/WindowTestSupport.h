@@ -12,26 +12,24 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
-#include <fstream>
 #include <mutex>
-#include <sstream>
 #include <thread>
 
 #include "control/AddressLists.h"
 #include "engine/Sounds.h"
-#include "fakes/FakeClock.h"
-#include "fakes/FakeLink.h"
-#include "fakes/ReplyBuilder.h"
-#include "fakes/TestEnv.h"
+#include "support/FakeClock.h"
+#include "support/FakeLink.h"
+#include "support/ReplyBuilder.h"
+#include "support/TestEnv.h"
 #include "ui/AppSettings.h"
 #include "ui/ProgrammerDialog.h"
 #include "ui/UserPrompts.h"
 
+namespace rwtest {
+
 using rw::AddressList;
 using rw::failedList;
 using rw::pendingQueue;
-
-namespace wintest {
 
 // Runs the window thread's events until pred holds or timeoutMs passed.
 inline bool waitFor(const std::function<bool()>& pred, int timeoutMs = 5000) {
@@ -66,7 +64,7 @@ struct ScriptedPrompts : rw::UserPrompts {
 
 // A fake link whose writes can be held at a gate (setArmed, or by itself at the
 // final mode-off request), to keep a worker busy, and whose close can take a while.
-class GateLink : public rwtest::FakeLink {
+class GateLink : public FakeLink {
   public:
     using FakeLink::FakeLink;
     ~GateLink() override {
@@ -123,11 +121,11 @@ class LinkFactory {
                 std::find(refusing.begin(), refusing.end(), job.deviceAddress) != refusing.end();
             link->closeMs = closeMs;
             link->holdModeOff = holdModeOff;
-            link->setResponder([silent = silentOnWrites, refuse](const rwtest::Bytes& frame) {
+            link->setResponder([silent = silentOnWrites, refuse](const Bytes& frame) {
                 const uint8_t command = frame.size() > 5 ? frame[5] : 0;
-                if (silent && command == 0xF0) return rwtest::ReplyPieces{};
+                if (silent && command == 0xF0) return ReplyPieces{};
                 const uint8_t status = refuse && command == 0x7F ? 1 : 0;
-                return rwtest::ReplyPieces{rwtest::buildReply(frame, {.status = status})};
+                return ReplyPieces{buildReply(frame, {.status = status})};
             });
             std::lock_guard lock(mutex);
             requests.push_back({job.linkKind, job.port, job.baudRate, job.deviceAddress,
@@ -161,7 +159,7 @@ class WindowTest : public ::testing::Test {
         rw::setDataFolder(data_.str());
         rw::setSoundScheme("");
         rw::setUserPrompts(&prompts_);
-        hexPath_ = rwtest::writeFile(data_.path() / "image.hex", kHexImage).string();
+        hexPath_ = writeFile(data_.path() / "image.hex", kHexImage).string();
     }
     void TearDown() override {
         rw::setUserPrompts(nullptr);
@@ -182,14 +180,9 @@ class WindowTest : public ::testing::Test {
         return std::make_unique<rw::ProgrammerDialog>(options);
     }
 
-    std::string logText() const {
-        std::ifstream file(data_.str() + "/Romwright.log", std::ios::binary);
-        std::ostringstream text;
-        text << file.rdbuf();
-        return text.str();
-    }
+    std::string logText() const { return readFile(data_.path() / "Romwright.log"); }
 
-    rwtest::TempDir data_;
+    TempDir data_;
     ScriptedPrompts prompts_;
     LinkFactory factory_;
     std::string hexPath_;
@@ -201,4 +194,4 @@ inline QString shown(QWidget* widget) {
     return widget->property("text").toString();
 }
 
-}  // namespace wintest
+}  // namespace rwtest

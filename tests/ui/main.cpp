@@ -5,7 +5,7 @@
 #include <QStandardPaths>
 #include <cstdlib>
 
-#include "fakes/TestEnv.h"
+#include "support/TestEnv.h"
 
 int main(int argc, char** argv) {
     rwtest::TempDir home;

@@ -1,7 +1,8 @@
-#include "fakes/TestEnv.h"
+#include "support/TestEnv.h"
 
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 namespace rwtest {
@@ -23,6 +24,11 @@ std::filesystem::path writeFile(const std::filesystem::path& path, const std::st
     std::ofstream out(path, std::ios::binary);
     out << text;
     return path;
+}
+
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 }  // namespace rwtest

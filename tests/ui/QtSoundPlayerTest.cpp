@@ -4,11 +4,12 @@
 
 #include <QFileInfo>
 
-#include "fakes/FakeClock.h"
-#include "fakes/TestEnv.h"
+#include "support/FakeClock.h"
+#include "support/TestEnv.h"
 #include "ui/QtSoundPlayer.h"
 #include "ui/SoundOutput.h"
 
+namespace rwtest {
 namespace {
 
 using Calls = std::vector<std::string>;
@@ -59,14 +60,14 @@ TEST(QtSoundPlayer, OnceWaitsTheSoundsLengthAndMissingSoundsStopOrBeep) {
         {false, true, {"stop", "stop", "beep"}, {}, 1},  // a silent system: the bell
         // Until a sound file is played the audio system is not even asked.
         {true, false, {"stop", "beep"}, {}, 0}};
-    rwtest::TempDir dir;
+    TempDir dir;
     auto sound = [&](const char* name, uint32_t ms) {
-        return rwtest::writeFile(dir.path() / name, wav(ms)).string();
+        return writeFile(dir.path() / name, wav(ms)).string();
     };
     const std::string missing = (dir.path() / "missing.wav").string();
     for (const auto& c : cases) {
         RecordingOutput output(c.device);
-        rwtest::FakeClock clock;
+        FakeClock clock;
         rw::QtSoundPlayer player(output, &clock);
         if (c.playFiles) {
             player.playOnce(sound("start.wav", 300));
@@ -84,3 +85,4 @@ TEST(QtSoundPlayer, OnceWaitsTheSoundsLengthAndMissingSoundsStopOrBeep) {
 }
 
 }  // namespace
+}  // namespace rwtest

@@ -5,9 +5,10 @@
 #include "WindowTestSupport.h"
 #include "ui/DeviceListDialog.h"
 
+namespace rwtest {
 namespace {
 
-using DeviceListTest = wintest::WindowTest;
+using DeviceListTest = WindowTest;
 
 TEST_F(DeviceListTest, QueuesTheTypedAddressesOrRetriesTheFailures) {
     const struct {
@@ -54,3 +55,4 @@ TEST_F(DeviceListTest, QueuesTheTypedAddressesOrRetriesTheFailures) {
 }
 
 }  // namespace
+}  // namespace rwtest

@@ -1,5 +1,6 @@
 #pragma once
-// Test-side sockets on 127.0.0.2 (the peers of the network links) and time helpers.
+// Test-side sockets on 127.0.0.2 (the peers of the network links and of the
+// simulator) and time helpers.
 #include <arpa/inet.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -14,7 +15,7 @@
 
 namespace rwtest {
 
-constexpr const char* PEER_HOST = "127.0.0.2";
+constexpr const char* kPeerHost = "127.0.0.2";
 using Ms = std::chrono::milliseconds;
 using Bytes = std::vector<uint8_t>;
 const auto now = std::chrono::steady_clock::now;
@@ -51,7 +52,7 @@ inline sockaddr_in addressOf(const char* host, uint16_t port) {
 // listening when backlog >= 0. UDP peers reuse the address so a link can bind
 // the same port on every address.
 inline Fd peerSocket(int type, uint16_t& port, int backlog = -1, bool reuse = true,
-                     const char* host = PEER_HOST) {
+                     const char* host = kPeerHost) {
     Fd fd(::socket(AF_INET, type, 0));
     const int on = 1;
     if (reuse) setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);

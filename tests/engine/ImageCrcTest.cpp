@@ -1,3 +1,5 @@
+// The image CRC against a bitwise reference: the catalogue check value, every
+// byte value, the 0xFF fill, and each model's region with its excluded CRC byte.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -6,13 +8,11 @@
 #include "engine/DeviceModel.h"
 #include "engine/FlashJob.h"
 #include "engine/HexImage.h"
-#include "engine/test_hex_records.h"
-#include "fakes/TestEnv.h"
+#include "support/TestEnv.h"
+#include "support/TestImages.h"
 
+namespace rwtest {
 namespace {
-
-using rwtest::crc8Reference;
-using rwtest::patternBytes;
 
 // A job over `model` whose image holds `bytes` (the buffer is flashEnd bytes).
 std::unique_ptr<rw::FlashJob> jobWithImage(const rw::DeviceModel& model,
@@ -45,9 +45,9 @@ TEST(ImageCrc8, CatalogueCheckValueEveryByteValueAndFillWithoutAnImage) {
 TEST(ImageCrc8, ExampleRegionLoadedAt0x2000) {
     rw::ModelTable models = rw::buildModelTable();
     const auto bytes = patternBytes(0x100, 7);
-    rwtest::TempDir dir;
-    const auto path = rwtest::writeFile(dir.path() / "example.hex",
-                                        rwtest::dataRecords(0x2000, bytes) + rwtest::endRecord());
+    TempDir dir;
+    const auto path =
+        writeFile(dir.path() / "example.hex", dataRecords(0x2000, bytes) + endRecord());
     rw::FlashJob job;
     job.model = rw::findModel(models, "KVTC/1-4400");
     std::strncpy(job.imagePath, path.c_str(), sizeof job.imagePath - 1);
@@ -101,3 +101,4 @@ INSTANTIATE_TEST_SUITE_P(
                       Geometry{"KVTC/2-5240", 0x1FF00, 0x00FD, 0, 0x1FF00, 0x1FEFF, 0xFEFEFF}));
 
 }  // namespace
+}  // namespace rwtest

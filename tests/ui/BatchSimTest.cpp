@@ -6,30 +6,27 @@
 
 #include "WindowTestSupport.h"
 #include "engine/Protocol.h"
-#include "sequence/SimProcess.h"
+#include "support/ChildProcess.h"
 #include "ui/DeviceListDialog.h"
 
+namespace rwtest {
 namespace {
 
-using wintest::waitFor;
-
-using BatchSimTest = wintest::WindowTest;
+using BatchSimTest = WindowTest;
 
 TEST_F(BatchSimTest, AbsentAndRefusingDevicesEndInTheRetryDialog) {
     const int accepting = 21, refusing = 22, absent = 23;
-    rwtest::SimProcess sim;
-    const int port = rwtest::freeLoopbackPort();
-    ASSERT_TRUE(sim.start(
-        std::string(ROMWRIGHT_BIN_DIR) + "/romwright-sim",
-        {"--model", "KVTC/1-4255", "--erase-ms", "0", "--udp", "127.0.0.2:" + std::to_string(port),
-         "--address", std::to_string(accepting), "--address", std::to_string(refusing),
-         "--refuse-permission-for", std::to_string(refusing)}));
-    ASSERT_TRUE(sim.waitForLine("127.0.0.2", 5000));
+    ChildProcess sim;
+    const std::optional<std::string> endpoint = startSimulator(
+        sim, {"--model", "KVTC/1-4255", "--erase-ms", "0", "--udp", "127.0.0.2:0", "--address",
+              std::to_string(accepting), "--address", std::to_string(refusing),
+              "--refuse-permission-for", std::to_string(refusing)});
+    ASSERT_TRUE(endpoint);
 
     writeSetting("Info/Driver", rw::LINK_UDP);
     writeSetting("Info/Device", 1);
     writeSetting("Info/File", QString::fromStdString(hexPath_));
-    writeSetting("Info/IP", QStringLiteral("127.0.0.2:%1").arg(port));
+    writeSetting("Info/IP", QString::fromStdString(*endpoint));
     writeSetting("Info/Address", accepting);
     std::vector<QString> captions, texts;
     prompts_.onModal = [&](QDialog& modal) {
@@ -42,7 +39,7 @@ TEST_F(BatchSimTest, AbsentAndRefusingDevicesEndInTheRetryDialog) {
         (captions.size() == 1 ? list.goButton : list.abortButton)->click();
     };
 
-    rwtest::FakeClock clock;  // the engine's pauses; the links wait in real time
+    FakeClock clock;  // the engine's pauses; the links wait in real time
     rw::DialogOptions options;
     options.services.clock = &clock;
     options.services.modeReplyTimeoutMs = 150;  // the absent device: no full reply wait
@@ -65,3 +62,4 @@ TEST_F(BatchSimTest, AbsentAndRefusingDevicesEndInTheRetryDialog) {
 }
 
 }  // namespace
+}  // namespace rwtest

@@ -1,4 +1,4 @@
-#include "fakes/RecordingNotifier.h"
+#include "RecordingNotifier.h"
 
 #include "engine/FlashJob.h"
 

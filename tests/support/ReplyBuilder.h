@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <initializer_list>
 
-#include "fakes/FakeLink.h"
+#include "support/FakeLink.h"
 
 namespace rwtest {
 

@@ -7,8 +7,7 @@
 
 #include "WindowTestSupport.h"
 
-using namespace wintest;
-
+namespace rwtest {
 namespace {
 
 // The text of the checked link button, empty when none is.
@@ -229,3 +228,4 @@ TEST_F(MainWindowTest, SettingsRoundTripThroughTheCloseCommand) {
 }
 
 }  // namespace
+}  // namespace rwtest

@@ -22,5 +22,7 @@ class TempDir {
 
 // Writes text to a file, creating parent folders; returns the path.
 std::filesystem::path writeFile(const std::filesystem::path& path, const std::string& text);
+// The bytes of a file; empty when it cannot be read.
+std::string readFile(const std::filesystem::path& path);
 
 }  // namespace rwtest

@@ -1,4 +1,4 @@
-#include "fakes/ReplyBuilder.h"
+#include "support/ReplyBuilder.h"
 
 #include <algorithm>
 #include <stdexcept>

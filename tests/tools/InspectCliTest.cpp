@@ -1,14 +1,17 @@
+// romwright-inspect as an operator runs it: usage errors, the report of a good
+// file with its dump, and failed loads named by line and reason.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "engine/test_hex_records.h"
-#include "fakes/TestEnv.h"
-#include "tools/RunProcess.h"
+#include "support/ChildProcess.h"
+#include "support/TestEnv.h"
+#include "support/TestImages.h"
 
+namespace rwtest {
 namespace {
 
-using namespace rwtest;
+const std::string kInspect = programPath("romwright-inspect");
 
 TEST(InspectCli, UsageErrorsExitWithTwo) {
     TempDir dir;
@@ -23,13 +26,13 @@ TEST(InspectCli, UsageErrorsExitWithTwo) {
         {"KVTC/1-4400", file, "--verbose"},
     };
     for (const auto& args : cases) {
-        std::vector<std::string> argv{inspectPath()};
+        std::vector<std::string> argv{kInspect};
         argv.insert(argv.end(), args.begin(), args.end());
         const auto result = runProcess(argv);
         EXPECT_EQ(result.exitCode, 2) << (args.empty() ? "(no arguments)" : args.back());
         EXPECT_EQ(result.output.find("CRC8"), std::string::npos);
     }
-    EXPECT_EQ(runProcess({inspectPath(), "--help"}).exitCode, 0);
+    EXPECT_EQ(runProcess({kInspect, "--help"}).exitCode, 0);
 }
 
 TEST(InspectCli, PrintsRegionIgnoredBytesLengthAndCrcAndDumpsTheRegion) {
@@ -40,7 +43,7 @@ TEST(InspectCli, PrintsRegionIgnoredBytesLengthAndCrcAndDumpsTheRegion) {
                                     dataRecords(0x1FFE, {5, 6}) + endRecord());
     const auto dump = dir.path() / "a.bin";
     const auto result =
-        runProcess({inspectPath(), "KVTC/1-4400", file.string(), "--dump", dump.string()});
+        runProcess({kInspect, "KVTC/1-4400", file.string(), "--dump", dump.string()});
     ASSERT_EQ(result.exitCode, 0) << result.output;
     char crcLine[32];
     std::snprintf(crcLine, sizeof crcLine, "CRC8 = %02x hex\n", crc8Reference(bytes, 0x58FF));
@@ -75,7 +78,7 @@ TEST(InspectCli, FailedLoadOrUnwritableDumpExitsWithOneAndWritesNoDump) {
         if (text != nullptr) writeFile(file, text);
         const std::string dump =
             (dir.path() / (reported.empty() ? "missing-folder/a.bin" : "a.bin")).string();
-        const auto result = runProcess({inspectPath(), "KVTC/1-4400", file, "--dump", dump});
+        const auto result = runProcess({kInspect, "KVTC/1-4400", file, "--dump", dump});
         EXPECT_EQ(result.exitCode, 1) << file;
         EXPECT_EQ(
             result.output.find("HEX2BIN ERROR\n" + file + reported + "\n") != std::string::npos,
@@ -86,3 +89,4 @@ TEST(InspectCli, FailedLoadOrUnwritableDumpExitsWithOneAndWritesNoDump) {
 }
 
 }  // namespace
+}  // namespace rwtest

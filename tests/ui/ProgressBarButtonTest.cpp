@@ -5,6 +5,7 @@
 
 #include "ui/ProgressBarButton.h"
 
+namespace rwtest {
 namespace {
 
 TEST(ProgressBar, FillAndTextFollowTheJob) {
@@ -43,3 +44,4 @@ TEST(ProgressBar, FillAndTextFollowTheJob) {
 }
 
 }  // namespace
+}  // namespace rwtest

@@ -1,3 +1,5 @@
+// The Intel HEX loader: good files, bytes outside the region, data at the CRC
+// byte, malformed files named by line and reason, and the ignored-bytes line.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,12 +11,12 @@
 #include "engine/DeviceModel.h"
 #include "engine/FlashJob.h"
 #include "engine/HexImage.h"
-#include "engine/test_hex_records.h"
-#include "fakes/TestEnv.h"
+#include "support/TestEnv.h"
+#include "support/TestImages.h"
 
+namespace rwtest {
 namespace {
 
-using namespace rwtest;
 using Bytes = std::vector<uint8_t>;
 
 class HexLoad : public ::testing::Test {
@@ -267,3 +269,4 @@ TEST(IgnoredBytesLine, CountsTheBytesListsFourRangesAndCountsTheRest) {
 }
 
 }  // namespace
+}  // namespace rwtest

@@ -6,9 +6,10 @@
 
 #include "base/Codes.h"
 #include "engine/FlashJob.h"
-#include "fakes/FakeClock.h"
+#include "support/FakeClock.h"
 #include "ui/AnimationThread.h"
 
+namespace rwtest {
 namespace {
 
 TEST(Animation, EveryFrameSleepsTheLinksDelayOfItsCycle) {
@@ -30,7 +31,7 @@ TEST(Animation, EveryFrameSleepsTheLinksDelayOfItsCycle) {
         job.linkKind = c.linkKind;
         job.baudRate = c.baudRate;
         job.running = c.frames > 0;
-        rwtest::FakeClock clock;
+        FakeClock clock;
         size_t frames = 0;
         rw::AnimationThread animation;
         animation.start(
@@ -48,3 +49,4 @@ TEST(Animation, EveryFrameSleepsTheLinksDelayOfItsCycle) {
 }
 
 }  // namespace
+}  // namespace rwtest

@@ -1,10 +1,10 @@
-#include "fakes/FakeLink.h"
+#include "support/FakeLink.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
-#include "fakes/FakeClock.h"
+#include "support/FakeClock.h"
 
 namespace rwtest {
 

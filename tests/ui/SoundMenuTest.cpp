@@ -6,17 +6,18 @@
 #include "WindowTestSupport.h"
 #include "ui/SoundMenu.h"
 
-namespace fs = std::filesystem;
-
+namespace rwtest {
 namespace {
 
-using SoundMenuTest = wintest::WindowTest;
+namespace fs = std::filesystem;
+
+using SoundMenuTest = WindowTest;
 
 // Items read "text id", with "*" when checked; the folder order is kept.
 TEST_F(SoundMenuTest, ItemsIdsAndChecksFollowTheFolderOrderAndSchemeAndEscapeTurnsOff) {
     const fs::path sounds = data_.path() / "Sounds";
     for (const char* name : {"Quiet", "Loud", ".hidden"}) fs::create_directories(sounds / name);
-    rwtest::writeFile(sounds / "readme.txt", "not a scheme");
+    writeFile(sounds / "readme.txt", "not a scheme");
     std::vector<std::string> order;
     for (const auto& entry : fs::directory_iterator(sounds))
         if (entry.is_directory() && entry.path().filename().string()[0] != '.')
@@ -48,3 +49,4 @@ TEST_F(SoundMenuTest, ItemsIdsAndChecksFollowTheFolderOrderAndSchemeAndEscapeTur
 }
 
 }  // namespace
+}  // namespace rwtest

@@ -1,4 +1,4 @@
-#include "fakes/RecordingSoundPlayer.h"
+#include "RecordingSoundPlayer.h"
 
 namespace rwtest {
 

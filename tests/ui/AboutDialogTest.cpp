@@ -2,6 +2,7 @@
 #include "WindowTestSupport.h"
 #include "ui/AboutDialog.h"
 
+namespace rwtest {
 namespace {
 
 TEST(AboutBox, ShowsTheRecordOrItsDefaults) {
@@ -15,10 +16,10 @@ TEST(AboutBox, ShowsTheRecordOrItsDefaults) {
         {"[StringFileInfo\\040704b0]\nProductName=Other\n",  // another language only
          "KVT Romwright v1.1", "KVT Controls, Copyright (C) 2024"},
     };
-    rwtest::TempDir dir;
+    TempDir dir;
     for (const auto& c : cases) {
         const std::string path =
-            c.record ? rwtest::writeFile(dir.path() / "r.ver", *c.record) : "/no/such/record.ver";
+            c.record ? writeFile(dir.path() / "r.ver", *c.record) : "/no/such/record.ver";
         rw::AboutDialog about(nullptr, QString::fromStdString(path));
         EXPECT_EQ(about.productLabel->text(), c.product);
         EXPECT_EQ(about.companyLabel->text(), c.company);
@@ -30,3 +31,4 @@ TEST(AboutBox, ShowsTheRecordOrItsDefaults) {
 }
 
 }  // namespace
+}  // namespace rwtest

@@ -1,4 +1,4 @@
-#include "fakes/FakeClock.h"
+#include "support/FakeClock.h"
 
 namespace rwtest {
 

@@ -11,18 +11,19 @@
 #include <set>
 
 #include "engine/DeviceModel.h"
-#include "engine/test_hex_records.h"
-#include "fakes/TestEnv.h"
-#include "tools/RunProcess.h"
+#include "support/ChildProcess.h"
+#include "support/TestEnv.h"
+#include "support/TestImages.h"
 
+namespace rwtest {
 namespace {
 
 namespace fs = std::filesystem;
-using namespace rwtest;
 
-const std::string SREC_CAT = ROMWRIGHT_SREC_CAT;
-const std::string SREC_INFO =
-    SREC_CAT.empty() ? "" : (fs::path(SREC_CAT).parent_path() / "srec_info").string();
+const std::string kInspect = programPath("romwright-inspect");
+const std::string kSrecCat = ROMWRIGHT_SREC_CAT;
+const std::string kSrecInfo =
+    kSrecCat.empty() ? "" : (fs::path(kSrecCat).parent_path() / "srec_info").string();
 
 std::string hexNumber(int64_t value) {
     char text[24];
@@ -38,8 +39,8 @@ std::pair<int64_t, int64_t> regionOf(const rw::DeviceModel& model) {
 class InspectAgreement : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (SREC_CAT.empty() || ::access(SREC_CAT.c_str(), X_OK) != 0 ||
-            ::access(SREC_INFO.c_str(), X_OK) != 0)
+        if (kSrecCat.empty() || ::access(kSrecCat.c_str(), X_OK) != 0 ||
+            ::access(kSrecInfo.c_str(), X_OK) != 0)
             GTEST_SKIP() << "srec_cat or srec_info not found (install the package srecord)";
     }
 
@@ -58,7 +59,7 @@ class InspectAgreement : public ::testing::Test {
             }
             return ranges;
         };
-        const auto info = runProcess({SREC_INFO, "-disable-sequence-warnings", file.string(),
+        const auto info = runProcess({kSrecInfo, "-disable-sequence-warnings", file.string(),
                                       "-intel", "-exclude", hexNumber(first), hexNumber(end)});
         const Ranges outside = rangesIn(info.output, std::regex("([0-9A-F]+) - ([0-9A-F]+)"));
         int64_t count = 0;
@@ -87,14 +88,14 @@ class InspectAgreement : public ::testing::Test {
         const std::string dump = (dir_.path() / "dump.bin").string();
         fs::remove(reference);
         fs::remove(dump);
-        ASSERT_EQ(runProcess({SREC_CAT, "-disable-sequence-warnings", file.string(), "-intel",
+        ASSERT_EQ(runProcess({kSrecCat, "-disable-sequence-warnings", file.string(), "-intel",
                               "-crop", hexNumber(first), hexNumber(end), "-offset",
                               "-" + hexNumber(first), "-o", reference, "-binary"})
                       .exitCode,
                   0);
         const std::string expected = readFile(reference);
 
-        const auto inspect = runProcess({inspectPath(), model.name, file.string(), "--dump", dump});
+        const auto inspect = runProcess({kInspect, model.name, file.string(), "--dump", dump});
         expectIgnoredReport(file, first, end, inspect.output);
         const size_t covered = static_cast<size_t>(end - first - 1);
         const size_t fromImage = std::min(expected.size(), covered);
@@ -184,3 +185,4 @@ TEST_F(InspectAgreement, SyntheticFilesForEveryModel) {
 }
 
 }  // namespace
+}  // namespace rwtest

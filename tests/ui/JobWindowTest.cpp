@@ -8,8 +8,7 @@
 #include "WindowTestSupport.h"
 #include "ui/DeviceListDialog.h"
 
-using namespace wintest;
-
+namespace rwtest {
 namespace {
 
 class JobWindowTest : public WindowTest {
@@ -128,3 +127,4 @@ TEST_F(JobWindowTest, AbortThenGoDuringWindDownThenCloseWhileRunning) {
 }
 
 }  // namespace
+}  // namespace rwtest
