@@ -6,6 +6,8 @@
 #include <QRadioButton>
 
 #include "WindowTestSupport.h"
+#include "ui/ProgressBarButton.h"
+#include "ui/SoundIconLabel.h"
 
 namespace rwtest {
 namespace {
@@ -44,6 +46,29 @@ void expectShown(rw::ProgrammerDialog& dialog, const Shown& expected) {
 }
 
 using MainWindowTest = WindowTest;
+
+// The window reads and writes its controls only through the names bound to the
+// template, so two names swapped would go unseen by every other test: each name
+// must be the template's control of that role ("controlId").
+TEST_F(MainWindowTest, NamedControlsAreTheTemplatesControlsOfTheirRoles) {
+    auto dialog = makeDialog();
+    const std::pair<QWidget*, int> controls[] = {
+        {dialog->statusLabel, 1007},    {dialog->crcLabel, 1012},
+        {dialog->elapsedLabel, 1016},   {dialog->addressEdit, 1001},
+        {dialog->fileEdit, 1000},       {dialog->hostPortEdit, 1026},
+        {dialog->modelList, 1017},      {dialog->portList, 1009},
+        {dialog->historyEdit, 1021},    {dialog->progressBar, 1008},
+        {dialog->goButton, 1},          {dialog->abortButton, 2},
+        {dialog->browseButton, 57601},  {dialog->deviceListButton, 1022},
+        {dialog->soundIcon, 1020},      {dialog->linkButtons[0], 1023},
+        {dialog->linkButtons[1], 1013}, {dialog->linkButtons[2], 1014},
+        {dialog->linkButtons[3], 1015}, {dialog->linkButtons[4], 1018},
+        {dialog->linkButtons[5], 1019}};
+    for (const auto& [widget, id] : controls) {
+        ASSERT_NE(widget, nullptr) << id;
+        EXPECT_EQ(widget->property("controlId").toInt(), id) << widget->objectName().toStdString();
+    }
+}
 
 TEST_F(MainWindowTest, StartsFromTheStoredSettingsOrTheirDefaults) {
     const struct {
