@@ -1,31 +1,29 @@
-// A full KVTC/2-5140 image (1022 blocks of 128 bytes) programmed through the
-// real sequence and links against romwright-sim, next to a raw loop that sends
-// the same frames to the same simulator with plain blocking reads. Over a
-// pseudo-terminal at 38400 bit/s the run is compared with the wire time of all
-// its frames at 8N2 (11 bits per byte).
+// A full KVTC/2-5140 image (1022 blocks of 128 bytes) against romwright-sim over
+// TCP and UDP, the simulator answering at once or every reply 2 ms late, by four
+// programmers: a raw blocking loop that sends the same frames, the engine
+// headless (JobRunner), the romwright program in command-line mode without a
+// display, and the same with its window shown under Xvfb. The simulator itself
+// measures each run (--timing): the time from the first request to the last
+// reply, and the turnaround from the end of each reply to the next request, so
+// every programmer is measured the same way. Over a pseudo-terminal at 38400
+// bit/s the engine's run is compared with the wire time of its frames.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <sched.h>
 #include <sys/socket.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <memory>
+#include <optional>
+#include <sstream>
 
 #include "engine/FlashJob.h"
-#include "engine/JobNotifier.h"
 #include "engine/JobRunner.h"
-#include "engine/ProgramDevice.h"
-#include "link/SerialPortPaths.h"
 #include "support/ChildProcess.h"
 #include "support/TestImages.h"
 
@@ -35,9 +33,13 @@ using rwtest::ChildProcess;
 using Bytes = std::vector<uint8_t>;
 
 constexpr int kDeviceAddress = 101;
-constexpr int kModelIndex = 3;         // KVTC/2-5140
+constexpr size_t kModelIndex = 3;      // KVTC/2-5140
 constexpr double kBitsPerByte = 11.0;  // 8N2 with the start bit
 constexpr int kPtyBaud = 38400;
+constexpr size_t kReplyBytes = 9;
+
+enum class Programmer { Raw, Engine, CommandLine, Window };
+const char* const kProgrammerNames[] = {"raw", "engine", "command line", "window"};
 
 const rw::DeviceModel& benchModel() {
     static rw::ModelTable table = rw::buildModelTable();
@@ -45,16 +47,16 @@ const rw::DeviceModel& benchModel() {
 }
 
 // The full region; its last byte stays 0xFF for the CRC byte that replaces it.
-const std::vector<uint8_t>& benchImage() {
-    static std::vector<uint8_t> image = [] {
-        std::vector<uint8_t> bytes =
-            rwtest::patternBytes(static_cast<size_t>(benchModel().flashEnd));
+const Bytes& benchImage() {
+    static Bytes image = [] {
+        Bytes bytes = rwtest::patternBytes(static_cast<size_t>(benchModel().flashEnd));
         bytes.back() = 0xFF;
         return bytes;
     }();
     return image;
 }
 
+// A private folder: the HEX file, and a HOME with settings for each program run.
 struct Workspace {
     std::filesystem::path folder;
     std::string imagePath;
@@ -63,7 +65,7 @@ struct Workspace {
         folder = ::mkdtemp(pattern);
         imagePath = (folder / "full.hex").string();
         std::ofstream(imagePath, std::ios::binary)
-            << rwtest::intelHex(static_cast<uint32_t>(benchModel().flashStart), benchImage());
+            << rwtest::intelHex(benchModel().flashStart, benchImage());
     }
     ~Workspace() {
         std::error_code ec;
@@ -76,53 +78,30 @@ Workspace& workspace() {
     return space;
 }
 
-// One simulator per link kind, shared by the engine run and the raw loop.
-struct Simulator {
-    ChildProcess process;
-    int port = 0;
-    std::string ptyPath;
-    bool ready = false;
+// An X server of our own for the shown window; empty when Xvfb is missing.
+struct VirtualDisplay {
+    ChildProcess server;
+    std::string name;
+    VirtualDisplay() {
+        for (int n = 97; n < 140 && name.empty(); ++n) {
+            if (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(n))) continue;
+            const std::string display = ":" + std::to_string(n);
+            if (!server.start({"/usr/bin/Xvfb", display, "-screen", "0", "1024x768x24", "-nolisten",
+                               "tcp"})) {
+                return;
+            }
+            for (int i = 0; i < 100; ++i) {
+                if (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(n))) break;
+                ::usleep(20000);
+            }
+            name = display;
+        }
+    }
 };
 
-// Keeps this thread, the threads it starts and the simulators it spawns on the
-// CPU it runs on, so hand-offs between them are direct switches rather than
-// cross-CPU wake-ups whose cost depends on what else the machine is doing.
-void pinToOneCpu() {
-    static bool pinned = [] {
-        if (std::getenv("ROMWRIGHT_BENCH_NO_PIN") != nullptr) return false;
-        cpu_set_t one;
-        CPU_ZERO(&one);
-        CPU_SET(static_cast<size_t>(sched_getcpu()), &one);
-        return sched_setaffinity(0, sizeof one, &one) == 0;
-    }();
-    (void)pinned;
-}
-
-Simulator& simulator(int linkKind) {
-    pinToOneCpu();
-    static std::map<int, std::unique_ptr<Simulator>> sims;
-    std::unique_ptr<Simulator>& sim = sims[linkKind];
-    if (sim) return *sim;
-    sim = std::make_unique<Simulator>();
-    std::vector<std::string> args{"--model",    benchModel().name,
-                                  "--address",  std::to_string(kDeviceAddress),
-                                  "--erase-ms", "0"};
-    if (linkKind == rw::LINK_SERIAL) {
-        args.insert(args.end(), {"--pty", "--baud", std::to_string(kPtyBaud)});
-    } else {
-        // Port 0: the simulator takes a free port and prints it.
-        args.push_back(linkKind == rw::LINK_TCP ? "--tcp" : "--udp");
-        args.push_back("127.0.0.2:0");
-    }
-    const std::optional<std::string> endpoint = rwtest::startSimulator(sim->process, args);
-    if (!endpoint) return *sim;
-    if (linkKind == rw::LINK_SERIAL) {
-        sim->ptyPath = *endpoint;
-    } else {
-        sim->port = rwtest::portOf(*endpoint);
-    }
-    sim->ready = true;
-    return *sim;
+VirtualDisplay& display() {
+    static VirtualDisplay shared;
+    return shared;
 }
 
 // ---- The frames of one job, built apart from the engine's protocol code -----
@@ -145,15 +124,15 @@ Bytes addressBytes(uint32_t address) {
 // Permission, flash initialise, every block, the CRC byte and the confirm.
 std::vector<Bytes> jobFrames() {
     const rw::DeviceModel& model = benchModel();
-    const std::vector<uint8_t>& image = benchImage();
-    uint8_t crc = rwtest::expectedCrc(model, image);
-    Bytes code{uint8_t(model.code >> 8), uint8_t(model.code)};
+    const Bytes& image = benchImage();
+    const uint8_t crc = rwtest::expectedCrc(model, image);
+    const Bytes code{uint8_t(model.code >> 8), uint8_t(model.code)};
     std::vector<Bytes> frames;
     uint8_t sequence = 0;
     frames.push_back(request(sequence++, 0x7F, code));
     frames.push_back(request(sequence++, 0xF2, code));
     for (size_t offset = 0; offset < image.size(); offset += 128) {
-        size_t count = std::min<size_t>(128, image.size() - offset);
+        const size_t count = std::min<size_t>(128, image.size() - offset);
         Bytes payload = addressBytes(uint32_t(model.flashStart) + uint32_t(offset));
         payload.push_back(uint8_t(count >> 8));
         payload.push_back(uint8_t(count));
@@ -168,200 +147,215 @@ std::vector<Bytes> jobFrames() {
     return frames;
 }
 
-constexpr size_t kReplyBytes = 9;
-
 double wireSeconds(const std::vector<Bytes>& frames, int baud) {
     size_t bytes = 0;
     for (const Bytes& frame : frames) bytes += frame.size() + kReplyBytes;
     return double(bytes) * kBitsPerByte / baud;
 }
 
-// ---- Raw loops -----------------------------------------------------------------
+// ---- The programmers ---------------------------------------------------------
 
-bool readExactly(int fd, uint8_t* buffer, size_t count, bool datagram) {
-    size_t got = 0;
-    for (int reads = 0; got < count && reads < 64; ++reads) {
-        ssize_t n = datagram ? ::recv(fd, buffer, 512, 0) : ::read(fd, buffer + got, count - got);
-        if (n <= 0) return false;
-        got += size_t(n);
-    }
-    return got >= count;
-}
-
-bool rawJob(int fd, const std::vector<Bytes>& frames, bool datagram) {
-    uint8_t reply[512];
-    for (const Bytes& frame : frames) {
-        if (::write(fd, frame.data(), frame.size()) != ssize_t(frame.size())) return false;
-        if (!readExactly(fd, reply, kReplyBytes, datagram) || reply[7] != 0) return false;
-    }
-    return true;
-}
-
-int connectedSocket(int linkKind, int port) {
-    int fd =
-        ::socket(AF_INET, (linkKind == rw::LINK_TCP ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC, 0);
+bool rawJob(int linkKind, int port) {
+    const bool datagram = linkKind == rw::LINK_UDP;
+    const int fd = ::socket(AF_INET, (datagram ? SOCK_DGRAM : SOCK_STREAM) | SOCK_CLOEXEC, 0);
     timeval timeout{3, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    if (linkKind == rw::LINK_TCP) {
-        int on = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    }
+    int on = 1;
+    if (!datagram) ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(uint16_t(port));
     address.sin_addr.s_addr = ::inet_addr("127.0.0.2");
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
+    bool done = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    uint8_t reply[512];
+    for (const Bytes& frame : jobFrames()) {
+        if (!done) break;
+        done = ::write(fd, frame.data(), frame.size()) == ssize_t(frame.size());
+        size_t got = 0;
+        while (done && got < kReplyBytes) {
+            const ssize_t n = ::read(fd, reply + got, sizeof reply - got);
+            done = n > 0;
+            got += done ? size_t(n) : 0;
+        }
+        done = done && reply[7] == 0;
     }
-    return fd;
+    ::close(fd);
+    return done;
 }
 
-int openPty(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return -1;
-    termios tio{};
-    ::tcgetattr(fd, &tio);
-    ::cfmakeraw(&tio);
-    tio.c_cflag |= CSTOPB | CLOCAL | CREAD;
-    ::cfsetspeed(&tio, B38400);
-    tio.c_cc[VMIN] = 1;
-    tio.c_cc[VTIME] = 0;
-    ::tcsetattr(fd, TCSANOW, &tio);
-    return fd;
-}
-
-// ---- Benchmarks ------------------------------------------------------------------
-
-void runEngine(benchmark::State& state, int linkKind) {
-    Simulator& sim = simulator(linkKind);
-    if (!sim.ready) {
-        state.SkipWithError("romwright-sim did not start");
-        return;
-    }
+rw::JobRequest jobRequest(int linkKind, int port) {
     rw::JobRequest request;
     request.model = &benchModel();
     request.deviceAddress = kDeviceAddress;
     request.linkKind = linkKind;
     request.hostName = "127.0.0.2";
-    request.port = linkKind == rw::LINK_SERIAL ? 1 : sim.port;
+    request.port = port;
     request.baudRate = kPtyBaud;
     request.imagePath = workspace().imagePath;
-    double loadMs = 0;
-    for (auto _ : state) {
-        rw::WorkerServices services;
-        services.serialPortPath = [path = sim.ptyPath](int) { return path; };
-        rw::JobRunner runner(services);
-        auto started = std::chrono::steady_clock::now();
-        std::string last;
-        runner.setListener([&](const rw::JobEvent& event, rw::FlashJob&) {
-            if (event.kind == rw::JobEvent::Kind::Status) last = event.text;
-            if (event.kind != rw::JobEvent::Kind::Crc) return;
-            loadMs += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
-                                                                started)
-                          .count();
-        });
-        if (runner.run(request) != 0) {
-            state.SkipWithError(("job failed: " + last).c_str());
-            return;
-        }
-    }
-    state.counters["blocks"] = 1022;
-    // Time from the start to the CRC notification: opening the link and loading the file.
-    state.counters["load_ms"] = loadMs / double(state.iterations());
-    if (linkKind == rw::LINK_SERIAL) {
-        state.counters["wire_s"] = wireSeconds(jobFrames(), kPtyBaud);
-    }
+    return request;
 }
 
-// A window that handles every notification on the worker's own thread: the
-// sequence and the links alone, without the hand-off to a window thread.
-class InlineWindow : public rw::JobNotifier {
-  public:
-    void sendFlashStatus(rw::FlashJob&, int, int) override { ++statusCount; }
-    void sendFlashCrc(rw::FlashJob&, int) override {}
-    void postFlashDone(int) override {}
-    void postQuit(int) override {}
-    int statusCount = 0;
+// The romwright program with a command line, its settings pointing at the simulator.
+bool programJob(int linkKind, const std::string& endpoint, const std::string& displayName) {
+    const std::filesystem::path home = workspace().folder / "home";
+    std::filesystem::remove_all(home);
+    std::filesystem::create_directories(home / "config/KVT Controls");
+    std::filesystem::create_directories(home / "run");
+    std::filesystem::permissions(home / "run", std::filesystem::perms::owner_all);
+    std::ofstream(home / "config/KVT Controls/romwright.conf")
+        << "[Info]\nDriver=" << (linkKind == rw::LINK_UDP ? 3 : 2) << "\nIP=" << endpoint
+        << "\nSounds=\n";
+    rwtest::ProcessOptions options;
+    options.mergeErrors = true;
+    options.environment = {"HOME=" + home.string(), "XDG_CONFIG_HOME=" + (home / "config").string(),
+                           "XDG_DATA_HOME=" + (home / "data").string(),
+                           "XDG_RUNTIME_DIR=" + (home / "run").string(), "WAYLAND_DISPLAY"};
+    if (displayName.empty()) {
+        options.environment.insert(options.environment.end(),
+                                   {"DISPLAY", "QT_QPA_PLATFORM=offscreen"});
+    } else {
+        options.environment.insert(options.environment.end(),
+                                   {"DISPLAY=" + displayName, "QT_QPA_PLATFORM"});
+    }
+    ChildProcess program;
+    if (!program.start({rwtest::programPath("romwright"), benchModel().name,
+                        std::to_string(kDeviceAddress), "19200", workspace().imagePath},
+                       options)) {
+        return false;
+    }
+    return program.waitExit(120000) == 0;
+}
+
+// ---- One run: a fresh simulator, one programmer, the simulator's timing -----
+
+struct Timing {
+    double jobSeconds = 0, p50Us = 0, p99Us = 0, maxUs = 0;
 };
 
-void runInline(benchmark::State& state, int linkKind) {
-    Simulator& sim = simulator(linkKind);
-    if (!sim.ready) {
+// "timing: N turnarounds, p50 A us, p99 B us, max C us; first request to last reply D s"
+std::optional<Timing> parseTiming(const std::string& output) {
+    const size_t at = output.find("timing:");
+    if (at == std::string::npos) return {};
+    Timing t;
+    size_t count = 0;
+    if (std::sscanf(output.c_str() + at,
+                    "timing: %zu turnarounds, p50 %lf us, p99 %lf us, max %lf us; first request "
+                    "to last reply %lf s",
+                    &count, &t.p50Us, &t.p99Us, &t.maxUs, &t.jobSeconds) != 5) {
+        return {};
+    }
+    return t;
+}
+
+std::optional<Timing> runOnce(Programmer programmer, int linkKind, int delayMs) {
+    ChildProcess sim;
+    const auto endpoint = rwtest::startSimulator(
+        sim, {"--model", benchModel().name, "--address", std::to_string(kDeviceAddress),
+              "--erase-ms", "0", "--delay-ms", std::to_string(delayMs), "--timing",
+              "--exit-after-verify", linkKind == rw::LINK_TCP ? "--tcp" : "--udp", "127.0.0.2:0"});
+    if (!endpoint) return {};
+    const int port = rwtest::portOf(*endpoint);
+    bool done = false;
+    switch (programmer) {
+        case Programmer::Raw:
+            done = rawJob(linkKind, port);
+            break;
+        case Programmer::Engine:
+            done = rw::JobRunner().run(jobRequest(linkKind, port)) == 0;
+            break;
+        case Programmer::CommandLine:
+            done = programJob(linkKind, *endpoint, "");
+            break;
+        case Programmer::Window:
+            done = !display().name.empty() && programJob(linkKind, *endpoint, display().name);
+            break;
+    }
+    if (!done || sim.waitExit(10000) != 0) return {};
+    return parseTiming(sim.output());
+}
+
+// Mean job time of each (link, delay, programmer), for the summary table.
+std::map<std::tuple<int, int, int>, Timing>& results() {
+    static std::map<std::tuple<int, int, int>, Timing> table;
+    return table;
+}
+
+void BM_Program(benchmark::State& state) {
+    const auto programmer = static_cast<Programmer>(state.range(0));
+    const int linkKind = static_cast<int>(state.range(1));
+    const int delayMs = static_cast<int>(state.range(2));
+    state.SetLabel(std::string(linkKind == rw::LINK_TCP ? "TCP" : "UDP") + " " +
+                   std::to_string(delayMs) + " ms, " + kProgrammerNames[state.range(0)]);
+    Timing sum;
+    for (auto _ : state) {
+        const std::optional<Timing> timing = runOnce(programmer, linkKind, delayMs);
+        if (!timing) {
+            state.SkipWithError("the job did not complete");
+            return;
+        }
+        state.SetIterationTime(timing->jobSeconds);
+        sum.jobSeconds += timing->jobSeconds;
+        sum.p50Us += timing->p50Us;
+        sum.p99Us += timing->p99Us;
+        sum.maxUs = std::max(sum.maxUs, timing->maxUs);
+    }
+    const double n = double(state.iterations());
+    const Timing mean{sum.jobSeconds / n, sum.p50Us / n, sum.p99Us / n, sum.maxUs};
+    results()[{linkKind, delayMs, int(state.range(0))}] = mean;
+    state.counters["p50_us"] = mean.p50Us;
+    state.counters["p99_us"] = mean.p99Us;
+    state.counters["max_us"] = mean.maxUs;
+}
+
+void BM_EnginePty38400(benchmark::State& state) {
+    ChildProcess sim;
+    const auto path = rwtest::startSimulator(
+        sim, {"--model", benchModel().name, "--address", std::to_string(kDeviceAddress),
+              "--erase-ms", "0", "--pty", "--baud", std::to_string(kPtyBaud)});
+    if (!path) {
         state.SkipWithError("romwright-sim did not start");
         return;
     }
-    auto job = std::make_unique<rw::FlashJob>();
-    InlineWindow window;
+    rw::WorkerServices services;
+    services.serialPortPath = [path = *path](int) { return path; };
     for (auto _ : state) {
-        job->imageLength = 0;
-        job->bytesWritten = 0;
-        job->window = &window;
-        job->running = 1;
-        job->failed = 0;
-        job->linkKind = linkKind;
-        job->deviceAddress = kDeviceAddress;
-        job->model = &benchModel();
-        job->port = sim.port;
-        std::snprintf(job->hostName, sizeof job->hostName, "127.0.0.2");
-        std::snprintf(job->imagePath, sizeof job->imagePath, "%s", workspace().imagePath.c_str());
-        if (rw::ProgramDeviceThread(*job, rw::WorkerServices{}) != 0) {
+        if (rw::JobRunner(services).run(jobRequest(rw::LINK_SERIAL, 1)) != 0) {
             state.SkipWithError("job failed");
             return;
         }
     }
+    state.counters["wire_s"] = wireSeconds(jobFrames(), kPtyBaud);
 }
 
-void runRaw(benchmark::State& state, int linkKind) {
-    Simulator& sim = simulator(linkKind);
-    if (!sim.ready) {
-        state.SkipWithError("romwright-sim did not start");
-        return;
-    }
-    std::vector<Bytes> frames = jobFrames();
-    for (auto _ : state) {
-        int fd = linkKind == rw::LINK_SERIAL ? openPty(sim.ptyPath)
-                                             : connectedSocket(linkKind, sim.port);
-        bool done = fd >= 0 && rawJob(fd, frames, linkKind == rw::LINK_UDP);
-        if (fd >= 0) ::close(fd);
-        if (!done) {
-            state.SkipWithError("raw job failed");
-            return;
-        }
-    }
-    state.counters["frames"] = double(frames.size());
-}
-
-void BM_EngineTcp(benchmark::State& state) {
-    runEngine(state, rw::LINK_TCP);
-}
-void BM_InlineTcp(benchmark::State& state) {
-    runInline(state, rw::LINK_TCP);
-}
-void BM_InlineUdp(benchmark::State& state) {
-    runInline(state, rw::LINK_UDP);
-}
-void BM_RawTcp(benchmark::State& state) {
-    runRaw(state, rw::LINK_TCP);
-}
-void BM_EngineUdp(benchmark::State& state) {
-    runEngine(state, rw::LINK_UDP);
-}
-void BM_RawUdp(benchmark::State& state) {
-    runRaw(state, rw::LINK_UDP);
-}
-void BM_EnginePty38400(benchmark::State& state) {
-    runEngine(state, rw::LINK_SERIAL);
-}
-
-BENCHMARK(BM_EngineTcp)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
-BENCHMARK(BM_InlineTcp)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
-BENCHMARK(BM_RawTcp)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
-BENCHMARK(BM_EngineUdp)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
-BENCHMARK(BM_InlineUdp)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
-BENCHMARK(BM_RawUdp)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
+BENCHMARK(BM_Program)
+    ->ArgsProduct({{0, 1, 2, 3}, {rw::LINK_TCP, rw::LINK_UDP}, {0, 2}})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
 BENCHMARK(BM_EnginePty38400)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+// The README's table: job time against the raw loop's, and the turnarounds.
+void printSummary() {
+    std::printf("\n| link | reply delay | programmer | job | vs raw | p50 | p99 | max |\n");
+    std::printf("|---|---|---|---|---|---|---|---|\n");
+    for (const auto& [key, t] : results()) {
+        const auto& [linkKind, delayMs, programmer] = key;
+        const auto raw = results().find({linkKind, delayMs, 0});
+        const double ratio =
+            raw == results().end() ? 0 : t.jobSeconds / std::max(raw->second.jobSeconds, 1e-9);
+        std::printf("| %s | %d ms | %s | %.3f s | %.2f | %.0f us | %.0f us | %.0f us |\n",
+                    linkKind == rw::LINK_TCP ? "TCP" : "UDP", delayMs, kProgrammerNames[programmer],
+                    t.jobSeconds, ratio, t.p50Us, t.p99Us, t.maxUs);
+    }
+}
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    printSummary();
+    return 0;
+}

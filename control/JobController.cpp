@@ -236,7 +236,12 @@ void JobController::startQueued() {
 
 void JobController::flashStatus(int ended, int logged) {
     if (job_ == nullptr) return;
-    const std::string text(job_->statusText, strnlen(job_->statusText, sizeof job_->statusText));
+    flashStatus(std::string(job_->statusText, strnlen(job_->statusText, sizeof job_->statusText)),
+                ended, logged);
+}
+
+void JobController::flashStatus(const std::string& text, int ended, int logged) {
+    if (job_ == nullptr) return;
     if (logged) logLine(text);
     // Once aborted, the line says so until the job's own final line arrives.
     if (!aborted_ || ended) view_.setStatus(text);
@@ -245,7 +250,13 @@ void JobController::flashStatus(int ended, int logged) {
         view_.setButtons(false);
         if (state_ == JobState::Running) state_ = JobState::WindingDown;
     }
-    view_.refresh();
+    // Progress lines come once per block: the window shows the latest at its
+    // own pace; logged and final lines show at once.
+    if (ended || logged) {
+        view_.refresh();
+    } else {
+        view_.refreshSoon();
+    }
     if (observer_ != nullptr) {
         const uint32_t elapsedMs = static_cast<uint32_t>(clock_.nowMs()) - startTick_;
         observer_->jobStatus(*job_, ended, logged, elapsedMs);

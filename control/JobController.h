@@ -60,7 +60,10 @@ class JobController {
     void queuePauseElapsed();
 
     // The programming thread's notifications.
+    // The status line in the job record's statusText.
     void flashStatus(int ended, int logged);
+    // A copy of the status line (a progress line the worker did not wait for).
+    void flashStatus(const std::string& text, int ended, int logged);
     void flashCrc(int crc);
     void flashDone(int failed);
     void quitRequested(int exitCode);

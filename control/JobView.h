@@ -39,6 +39,8 @@ class JobView {
     virtual void setButtons(bool live) = 0;
     // Shows the values set above; the status colour and the bar follow the job.
     virtual void refresh() = 0;
+    // The same, soon: many calls in quick succession may be shown as one.
+    virtual void refreshSoon() { refresh(); }
 
     // Starts the busy animation and the programming thread on the filled job.
     // Later, on the window's thread, the view calls JobController::workerEnded()

@@ -11,11 +11,13 @@ constexpr unsigned WM_FLASH_CRC = 0x8001;      // sendFlashCrc
 constexpr unsigned WM_SOUND_CHANGED = 0x8002;  // the window's sound-icon refresh
 constexpr unsigned WM_FLASH_DONE = 0x8003;     // postFlashDone
 
-// How the programming thread reports to the window. The two "send" calls are
-// synchronous: they return only after the window has handled them, so the job's
-// statusText is read by the window while the worker waits. The two "post" calls
-// are queued and return at once. The window implements this interface; tests use
-// a recorder.
+// How the programming thread reports to the window. The two "send" calls return
+// only once the window has the status text or the CRC, so the worker may then
+// change statusText: a logged or final status and the CRC are handled while the
+// worker waits; a plain progress line may be taken as a copy and handled later,
+// in order with everything else, so the window never holds the worker up. The
+// two "post" calls are queued and return at once. The window implements this
+// interface; tests use a recorder.
 class JobNotifier {
   public:
     virtual ~JobNotifier() = default;

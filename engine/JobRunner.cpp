@@ -1,8 +1,6 @@
 #include "engine/JobRunner.h"
 
 #include <cstdio>
-#include <deque>
-#include <mutex>
 
 #include "engine/FlashJob.h"
 #include "engine/JobNotifier.h"
@@ -11,9 +9,9 @@
 
 namespace rw {
 
-// Stands in for the window: synchronous notifications reach the listener on the
-// serving thread while the worker waits; posted ones are queued by the worker
-// and handed over by the serving thread in between, so the order holds.
+// Stands in for the window: every notification reaches the listener on the
+// serving thread, through one mailbox, so the order holds; logged and final
+// statuses and the CRC while the worker waits, the others as posted copies.
 class JobRunner::Window final : public JobNotifier {
   public:
     SyncMailbox mailbox;
@@ -24,6 +22,11 @@ class JobRunner::Window final : public JobNotifier {
         event.ended = ended != 0;
         event.logged = logged != 0;
         event.text = job.statusText;
+        if (!event.ended && !event.logged) {
+            // A progress line goes over as a copy; the worker does not wait for it.
+            mailbox.post([this, event, &job] { deliver(event, job); }, SyncMailbox::Wake::Later);
+            return;
+        }
         mailbox.call([&] { deliver(event, job); });
     }
     void sendFlashCrc(FlashJob& job, int crc) override {
@@ -34,34 +37,20 @@ class JobRunner::Window final : public JobNotifier {
     }
     void postFlashDone(int failed) override { post(JobEvent::Kind::Done, failed); }
     void postQuit(int exitCode) override { post(JobEvent::Kind::Quit, exitCode); }
-
-    // Serving thread: hands over the queued notifications.
-    void deliverPosted(FlashJob& job) {
-        std::deque<JobEvent> posted;
-        {
-            std::lock_guard lock(mutex_);
-            posted.swap(posted_);
-        }
-        for (const JobEvent& event : posted) deliver(event, job);
-    }
+    void setJob(FlashJob& job) { job_ = &job; }
 
   private:
     void post(JobEvent::Kind kind, int value) {
         JobEvent event;
         event.kind = kind;
         event.failed = value;
-        {
-            std::lock_guard lock(mutex_);
-            posted_.push_back(event);
-        }
-        mailbox.wake();
+        mailbox.post([this, event] { deliver(event, *job_); });
     }
     void deliver(const JobEvent& event, FlashJob& job) {
         if (listener) listener(event, job);
     }
 
-    std::mutex mutex_;
-    std::deque<JobEvent> posted_;
+    FlashJob* job_ = nullptr;
 };
 
 JobRunner::JobRunner(WorkerServices services)
@@ -94,14 +83,10 @@ unsigned JobRunner::run(const JobRequest& request) {
     std::snprintf(job.hostName, sizeof job.hostName, "%s", request.hostName.c_str());
     job.port = request.port;
 
+    window_->setJob(job);
     startProgramDeviceThread(job, services_);
-    while (!job.workerThread.finished()) {
-        window_->mailbox.serveFor(5);
-        window_->deliverPosted(job);
-    }
-    job.workerThread.join();
+    waitForThreadEnd(&job.workerThread, window_->mailbox);
     window_->mailbox.serve();
-    window_->deliverPosted(job);
     return job.workerThread.exitCode();
 }
 

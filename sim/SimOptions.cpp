@@ -167,6 +167,10 @@ bool setExitAfterVerify(const std::string&, SimOptions& o) {
     o.exitAfterVerify = true;
     return true;
 }
+bool setTiming(const std::string&, SimOptions& o) {
+    o.reportTiming = true;
+    return true;
+}
 bool setDumpDir(const std::string& v, SimOptions& o) {
     o.dumpDir = v;
     return !v.empty();
@@ -205,6 +209,7 @@ constexpr OptionRule kOptionRules[] = {
     {"--split", true, setSplit},
     {"--verbose", false, setVerbose},
     {"--exit-after-verify", false, setExitAfterVerify},
+    {"--timing", false, setTiming},
     {"--dump-dir", true, setDumpDir},
     {"--help", false, setHelp},
 };
@@ -335,6 +340,9 @@ Output:
   --exit-after-verify      exit once every device has passed a CRC confirm and the
                            link has been quiet for half a second (or the client
                            left)
+  --timing                 add to the summary how fast the programmer answered:
+                           the time from each reply to the next request (p50,
+                           p99, max) and from the first request to the last reply
   --help                   this text
 
 On SIGINT or SIGTERM, or with --exit-after-verify, it writes the dumps and

@@ -20,6 +20,7 @@ struct SimOptions {
     bool eraseMsGiven = false;
     bool verbose = false;
     bool exitAfterVerify = false;
+    bool reportTiming = false;  // --timing: the turnaround line in the summary
     std::string dumpDir;
     bool help = false;
 };

@@ -352,6 +352,7 @@ void SimServer::handleEvent(const RequestParser::Event& event, int64_t arrivalNs
               " bytes)");
         return;
     }
+    turnarounds_.requestArrived(arrivalNs);
     Request request{event.bytes};
     auto plan = controller_.onRequest(request, receivedNs / kNsPerMs);
     if (!plan) {
@@ -390,6 +391,7 @@ void SimServer::sendChunk(const OutputQueue::Chunk& chunk) {
     } else if (masterFd_ >= 0) {
         sent = ::write(masterFd_, chunk.bytes.data(), chunk.bytes.size());
     }
+    turnarounds_.replySent(steadyNs());
     if (sent != static_cast<ssize_t>(chunk.bytes.size())) {
         trace("reply bytes lost on the link (" + std::string(std::strerror(errno)) + ")");
     }

@@ -8,6 +8,7 @@
 #include "sim/RequestParser.h"
 #include "sim/SimController.h"
 #include "sim/SimOptions.h"
+#include "sim/TurnaroundLog.h"
 
 namespace rw::sim {
 
@@ -28,6 +29,9 @@ class SimServer {
     // Serves until stopped; `waitMask` is the signal mask during each wait
     // (the caller blocks SIGINT and SIGTERM outside it).
     void serve(const sigset_t* waitMask);
+
+    // The programmer's turnarounds seen so far.
+    const TurnaroundLog& turnarounds() const { return turnarounds_; }
 
     // Set from a signal handler: the loop ends at its next wake-up.
     static volatile std::sig_atomic_t stopRequested;
@@ -68,6 +72,7 @@ class SimServer {
     int64_t lastRxNs_ = 0;
     int64_t lastActivityNs_ = 0;
     bool clientLeftVerified_ = false;
+    TurnaroundLog turnarounds_;
 };
 
 }  // namespace rw::sim

@@ -59,6 +59,7 @@ int main(int argc, char** argv) {
         status = 1;
     }
     std::fputs(controller.summary().c_str(), stdout);
+    if (options.reportTiming) std::fputs(server.turnarounds().summary().c_str(), stdout);
     std::fflush(stdout);
     return status;
 }

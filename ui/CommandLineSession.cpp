@@ -79,7 +79,11 @@ void CommandLineSession::jobStatus(const FlashJob& job, int ended, int logged, u
         finishProgress();
         return;
     }
+    // A terminal redraws about ten times a second: more would cost the job time.
+    constexpr uint32_t kRedrawMs = 100;
     if (!progressLine_ || length <= 0) return;
+    if (progressShown_ && elapsedMs - lastDrawMs_ < kRedrawMs && written != length) return;
+    lastDrawMs_ = elapsedMs;
     const int percent = static_cast<int>(static_cast<double>(written) * 100.0 / length);
     std::fprintf(err_, "\r%d / %d bytes  %3d%%  %.1f s\033[K", written, length, percent,
                  elapsedMs * 0.001);

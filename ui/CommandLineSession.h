@@ -60,6 +60,7 @@ class CommandLineSession : public QObject, public JobObserver {
     std::FILE* err_;
     bool progressLine_;
     bool progressShown_ = false;
+    uint32_t lastDrawMs_ = 0;  // elapsed time of the last progress line drawn
     bool signalled_ = false;
     QTimer stallTimer_;
     std::unique_ptr<SignalAbort> signals_;

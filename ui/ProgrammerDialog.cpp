@@ -144,6 +144,8 @@ void ProgrammerDialog::connectControls() {
             lastHostText_ = text;
         }
     });
+    frameTimer_.setSingleShot(true);
+    connect(&frameTimer_, &QTimer::timeout, this, &ProgrammerDialog::refresh);
     queueTimer_.setSingleShot(true);
     connect(&queueTimer_, &QTimer::timeout, this, [this] { controller_.queuePauseElapsed(); });
     progressBar->setStateSource([this]() -> std::optional<ProgressState> {
@@ -223,9 +225,15 @@ bool ProgrammerDialog::exchange(bool toMembers) {
         setTextIfChanged(*fileEdit, imageFile);
         setTextIfChanged(*crcLabel, crcLine);
         setTextIfChanged(*elapsedLabel, elapsedLine);
-        QString shown = historyText;
-        shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-        if (historyEdit->toPlainText() != shown) historyEdit->setPlainText(shown);
+        // The history only grows by new strings: comparing the data pointers
+        // tells a change without reading the whole text back.
+        if (historyText.constData() != historyShown_.constData() ||
+            historyText.size() != historyShown_.size()) {
+            QString shown = historyText;
+            shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+            historyEdit->setPlainText(shown);
+            historyShown_ = historyText;
+        }
         setTextIfChanged(*hostPortEdit, hostPort);
         lastHostText_ = hostPort;
         refreshStatusColour();
@@ -247,6 +255,7 @@ bool ProgrammerDialog::exchange(bool toMembers) {
     elapsedLine = elapsedLabel->text();
     historyText = historyEdit->toPlainText();
     historyText.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
+    historyShown_ = historyText;
     hostPort = hostPortEdit->text();
     if (hostPort.size() > kHostRoom) {
         reportValidation(QStringLiteral("Please enter no more than %1 characters.").arg(kHostRoom));

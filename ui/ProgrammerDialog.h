@@ -90,6 +90,8 @@ class ProgrammerDialog : public QDialog, private JobView {
 
     // The worker's notifications, on the window thread.
     void onFlashStatus(int ended, int logged) { controller_.flashStatus(ended, logged); }
+    // A progress line the worker did not wait for, as a copy.
+    void onFlashProgress(const std::string& text) { controller_.flashStatus(text, 0, 0); }
     void onFlashCrc(int crc) { controller_.flashCrc(crc); }
     void onFlashDone(int failed) { controller_.flashDone(failed); }
     // The quit request: ends the dialog with exitCode, also when it comes before
@@ -149,6 +151,7 @@ class ProgrammerDialog : public QDialog, private JobView {
     void addHistory(const std::string& line) override;
     void setButtons(bool live) override;
     void refresh() override;
+    void refreshSoon() override;
     void startThreads(FlashJob& job) override;
     void openRetryList() override;
     void startQueuePause(int ms) override { queueTimer_.start(ms); }
@@ -185,8 +188,10 @@ class ProgrammerDialog : public QDialog, private JobView {
     AnimationThread animation_;
     QImage animationFrame_;
     QTimer queueTimer_;  // the pause before the next queued Go
+    QTimer frameTimer_;  // shows progress at most once a frame
     int threadsOnRecord_ = 0;
     QString lastHostText_;
+    QString historyShown_;  // the historyText the history edit shows
     bool quitRequested_ = false;
     int exitCode_ = 0;
 };

@@ -91,12 +91,19 @@ void ProgrammerDialog::setButtons(bool live) {
 }
 
 void ProgrammerDialog::refresh() {
+    frameTimer_.stop();
     exchange(false);
     progressBar->update();
 }
 
+void ProgrammerDialog::refreshSoon() {
+    constexpr int kFrameMs = 16;
+    if (!frameTimer_.isActive()) frameTimer_.start(kFrameMs);
+}
+
 void ProgrammerDialog::startThreads(FlashJob& job) {
     job.window = notifier_.get();
+    notifier_->startServing();
     threadsOnRecord_ = 2;
     const auto ended = [this] {
         QMetaObject::invokeMethod(
@@ -118,7 +125,10 @@ void ProgrammerDialog::startThreads(FlashJob& job) {
 }
 
 void ProgrammerDialog::threadEnded() {
-    if (threadsOnRecord_ > 0 && --threadsOnRecord_ == 0) controller_.workerEnded();
+    if (threadsOnRecord_ > 0 && --threadsOnRecord_ == 0) {
+        notifier_->stopServing();  // whatever the worker posted last comes first
+        controller_.workerEnded();
+    }
 }
 
 void ProgrammerDialog::openRetryList() {

@@ -90,18 +90,37 @@ TEST_F(JobRunnerTest, AListenerCanAbortAndTheRunnerIsReused) {
     rw::JobRunner runner(services_);
     std::vector<std::string> statuses;
     runner.setListener([&](const rw::JobEvent& event, rw::FlashJob&) {
-        if (event.kind != Kind::Status) return;
-        statuses.push_back(event.text);
-        if (statuses.size() == 3) runner.requestAbort();
+        // The CRC is handled while the worker waits: an Abort there stops it
+        // before its first block.
+        if (event.kind == Kind::Crc) runner.requestAbort();
+        if (event.kind == Kind::Status) statuses.push_back(event.text);
     });
     EXPECT_EQ(runner.run(request(1, 1000)), 1u);
-    EXPECT_EQ(statuses, (std::vector<std::string>{"FLASHING KVTC/1-4255 @ 65535...",
-                                                  "SENT  128 / 1000  BYTES...",
-                                                  "SENT  256 / 1000  BYTES..."}));
+    EXPECT_EQ(statuses, (std::vector<std::string>{"FLASHING KVTC/1-4255 @ 65535..."}));
+    EXPECT_EQ(runner.job().bytesWritten.load(), 0);
     EXPECT_EQ(runner.job().running.load(), 0);
 
     runner.setListener({});
     EXPECT_EQ(runner.run(request(1, 10)), 0u);
+}
+
+TEST(SyncMailboxTest, EverythingRunsInOrderAndOnlyWhatMustWakesTheWindow) {
+    rw::SyncMailbox mailbox;
+    int wakes = 0;
+    mailbox.setWakeHook([&] { ++wakes; });
+    std::vector<int> ran;
+    mailbox.post([&] { ran.push_back(1); }, rw::SyncMailbox::Wake::Later);
+    EXPECT_EQ(wakes, 0) << "a progress line does not wake the window";
+    mailbox.post([&] { ran.push_back(2); });
+    mailbox.post([&] { ran.push_back(3); });
+    EXPECT_EQ(wakes, 1) << "one wake serves the whole batch";
+    EXPECT_EQ(mailbox.serve(), 3);
+    mailbox.post([&] { ran.push_back(4); }, rw::SyncMailbox::Wake::Later);
+    std::thread worker([&] { mailbox.call([&] { ran.push_back(5); }); });
+    for (int i = 0; i < 400 && ran.size() < 5; ++i) mailbox.serveFor(5);
+    worker.join();
+    EXPECT_EQ(wakes, 2);
+    EXPECT_EQ(ran, (std::vector<int>{1, 2, 3, 4, 5}));
 }
 
 TEST(WaitForThreadEndTest, ServesTheWorkersCallsUntilItEndsThenJoins) {

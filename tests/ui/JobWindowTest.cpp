@@ -6,7 +6,9 @@
 #include <QPushButton>
 
 #include "WindowTestSupport.h"
+#include "engine/FlashJob.h"
 #include "ui/DeviceListDialog.h"
+#include "ui/DialogNotifier.h"
 
 namespace rwtest {
 namespace {
@@ -81,6 +83,21 @@ TEST_F(JobWindowTest, ARetryListConfirmedWhileTheLinkStillClosesStarts) {
     EXPECT_EQ(captions, (std::vector<QString>{"Flash Address List", "Retry 2 Failed Devices...",
                                               "Retry 2 Failed Devices..."}));
     EXPECT_EQ(factory_.addresses(), (std::vector<int>{5, 9, 5, 9}));
+}
+
+TEST_F(JobWindowTest, AProgressLineIsTakenAsACopyWithoutWaitingForTheWindow) {
+    auto dialog = makeWindow();
+    rw::DialogNotifier notifier(*dialog);
+    rw::FlashJob& job = *dialog->job();
+    notifier.startServing();
+    // Called on the window's own thread, a status the worker waited for could
+    // never return: a progress line returns at once, the window shows it later.
+    std::snprintf(job.statusText, sizeof job.statusText, "SENT  128 / 256  BYTES...");
+    notifier.sendFlashStatus(job, 0, 0);
+    std::snprintf(job.statusText, sizeof job.statusText, "the worker's next line");
+    EXPECT_EQ(shown(dialog->statusLabel), "Load Binary Flash Archive...");
+    EXPECT_TRUE(waitFor([&] { return shown(dialog->statusLabel) == "SENT  128 / 256  BYTES..."; }));
+    notifier.stopServing();
 }
 
 TEST_F(JobWindowTest, EscapeDuringTheFinalModeOffLeavesTheJobVerified) {
