@@ -16,6 +16,7 @@
 #include "ui/Artwork.h"
 #include "ui/CommandLine.h"
 #include "ui/CommandLineSession.h"
+#include "ui/ControlValues.h"
 #include "ui/DialogFont.h"
 #include "ui/DialogNotifier.h"
 #include "ui/MainSettings.h"
@@ -37,20 +38,6 @@ constexpr struct {
     int driver;
 } kLinks[] = {{1200, LINK_SERIAL},  {9600, LINK_SERIAL}, {19200, LINK_SERIAL},
               {38400, LINK_SERIAL}, {0, LINK_UDP},       {0, LINK_TCP}};
-
-// The decimal integer of an edit control: blanks around an optionally signed
-// run of digits, nothing else, within the int range.
-std::optional<int> parseEditInteger(const QString& text) {
-    bool ok = false;
-    const int value = text.trimmed().toInt(&ok, 10);
-    if (!ok) return std::nullopt;
-    return value;
-}
-
-template <class Control>
-void setTextIfChanged(Control& control, const QString& text) {
-    if (control.text() != text) control.setText(text);
-}
 }  // namespace
 
 ProgrammerDialog::ProgrammerDialog(DialogOptions options, QWidget* parent)
@@ -291,17 +278,7 @@ void ProgrammerDialog::browse() {
 }
 
 void ProgrammerDialog::refreshStatusColour() {
-    const bool failed = job_ && job_->failed.load() != 0;
-    if (statusLabel->autoFillBackground() == failed) return;
-    if (failed) {
-        QPalette palette = statusLabel->palette();
-        palette.setColor(QPalette::Window, QColor(255, 0, 0));
-        palette.setColor(QPalette::WindowText, QColor(255, 255, 255));
-        statusLabel->setPalette(palette);
-    } else {
-        statusLabel->setPalette(QPalette());
-    }
-    statusLabel->setAutoFillBackground(failed);
+    showFailure(*statusLabel, job_ && job_->failed.load() != 0);
 }
 
 void ProgrammerDialog::systemCommand(int id) {

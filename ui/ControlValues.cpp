@@ -1,0 +1,27 @@
+#include "ui/ControlValues.h"
+
+#include <QLabel>
+
+namespace rw {
+
+std::optional<int> parseEditInteger(const QString& text) {
+    bool ok = false;
+    const int value = text.trimmed().toInt(&ok, 10);
+    if (!ok) return std::nullopt;
+    return value;
+}
+
+void showFailure(QLabel& statusLine, bool failed) {
+    if (statusLine.autoFillBackground() == failed) return;
+    if (failed) {
+        QPalette palette = statusLine.palette();
+        palette.setColor(QPalette::Window, QColor(255, 0, 0));
+        palette.setColor(QPalette::WindowText, QColor(255, 255, 255));
+        statusLine.setPalette(palette);
+    } else {
+        statusLine.setPalette(QPalette());
+    }
+    statusLine.setAutoFillBackground(failed);
+}
+
+}  // namespace rw

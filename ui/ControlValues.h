@@ -1,0 +1,25 @@
+#pragma once
+#include <QString>
+#include <optional>
+
+class QLabel;
+
+namespace rw {
+
+// What the main window's data exchange does to single controls.
+
+// The decimal integer of an edit control: blanks around an optionally signed
+// run of digits, nothing else, within the int range; empty otherwise.
+std::optional<int> parseEditInteger(const QString& text);
+
+// Sets a control's text only when it differs (no flicker, no cursor reset).
+template <class Control>
+void setTextIfChanged(Control& control, const QString& text) {
+    if (control.text() != text) control.setText(text);
+}
+
+// The status line is white on red while the job has failed, in the window's
+// own colours otherwise.
+void showFailure(QLabel& statusLine, bool failed);
+
+}  // namespace rw
