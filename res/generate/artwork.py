@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Draws the program's artwork: the nine busy-animation frames (bitmaps 136 and
 138..145) and the two loudspeaker bitmaps (146, 147) into OUT/bitmaps/, and the
-program icon (130, at 64 and 32 pixels) into OUT/icons/ (OUT defaults to res/).
+program icon (130, at 64 and 32 pixels, the two the window uses) into OUT/icons/
+(OUT defaults to res/). The icon's further sizes for the desktop's icon theme
+(16, 24, 48, 128 and 256 pixels) go into OUT/icons/ as 130-<size>.png.
 
 Only the Python standard library is used, and the output is deterministic. The
 PNG files it writes are committed; the build uses them as they are, so run this
@@ -58,25 +60,26 @@ def write_png(path, width, height, rows, alpha):
 # ---------------------------------------------------------------- rasteriser
 
 
-def render(width, height, paint):
-    """paint(x, y) -> (r, g, b) or None for one sample point. Returns per pixel
-    (coverage, mean colour of the covered samples)."""
+def render(width, height, paint, ss=SS):
+    """paint(x, y) -> (r, g, b) or None for one sample point, ss x ss samples
+    per pixel. Returns per pixel (coverage, mean colour of the covered
+    samples)."""
     pixels = []
     for py in range(height):
         row = []
         for px in range(width):
             n = 0
             acc = [0.0, 0.0, 0.0]
-            for sy in range(SS):
-                y = py + (sy + 0.5) / SS
-                for sx in range(SS):
-                    c = paint(px + (sx + 0.5) / SS, y)
+            for sy in range(ss):
+                y = py + (sy + 0.5) / ss
+                for sx in range(ss):
+                    c = paint(px + (sx + 0.5) / ss, y)
                     if c is not None:
                         n += 1
                         acc[0] += c[0]
                         acc[1] += c[1]
                         acc[2] += c[2]
-            cover = n / (SS * SS)
+            cover = n / (ss * ss)
             mean = tuple(v / n for v in acc) if n else WHITE
             row.append((cover, mean))
         pixels.append(row)
@@ -320,6 +323,9 @@ def icon_painter(size):
 
 
 FRAME_IDS = [136, 138, 139, 140, 141, 142, 143, 144, 145]  # there is no 137
+# The icon theme's further sizes. Large pixels need fewer samples each for the
+# same smoothness, and the pure-Python rasteriser stays quick.
+THEME_ICON_SIZES = [(16, SS), (24, SS), (48, SS), (128, 4), (256, 2)]
 
 
 def main(argv=None):
@@ -340,6 +346,9 @@ def main(argv=None):
               to_alpha_rows(render(64, 64, icon_painter(64))), True)
     write_png(os.path.join(icons, "130-32.png"), 32, 32,
               to_alpha_rows(render(32, 32, icon_painter(32))), True)
+    for size, ss in THEME_ICON_SIZES:
+        write_png(os.path.join(icons, f"130-{size}.png"), size, size,
+                  to_alpha_rows(render(size, size, icon_painter(size), ss)), True)
     print("artwork.py: done")
 
 
