@@ -15,7 +15,7 @@ const char* const kStringBlock = "\\StringFileInfo\\040904b0\\";
 AboutDialog::AboutDialog(QWidget* parent, const QString& recordPath)
     : QDialog(parent), ui_(std::make_unique<Ui::Dialog100>()) {
     ui_->setupUi(this);
-    setFont(dialogFont());
+    applyDialogFont(*this);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     nameControls();

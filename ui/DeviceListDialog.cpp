@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "control/AddressLists.h"
+#include "ui/DialogFont.h"
 #include "ui/UserPrompts.h"
 #include "ui_148.h"
 
@@ -40,7 +41,7 @@ DeviceListDialog::DeviceListDialog(QWidget* parent)
     : QDialog(parent), ui_(std::make_unique<Ui::DeviceListDialog>()) {
     ui_->setupUi(this);
     nameControls();
-    setFixedSize(size());
+    applyDialogFont(*this);
     setWindowFlags((windowFlags() | Qt::MSWindowsFixedSizeDialogHint) &
                    ~Qt::WindowContextHelpButtonHint);
     addressEdit->installEventFilter(this);

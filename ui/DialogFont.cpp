@@ -1,6 +1,9 @@
 #include "ui/DialogFont.h"
 
+#include <QWidget>
 #include <mutex>
+
+#include "ui/DialogUnits.h"
 
 namespace rw {
 
@@ -20,6 +23,11 @@ QFont dialogFont() {
     QFont font(QStringLiteral("MS Sans Serif"));
     font.setPixelSize(11);
     return font;
+}
+
+void applyDialogFont(QWidget& dialog, const QFont& font) {
+    dialog.setFont(font);
+    layOutInDialogUnits(dialog);
 }
 
 }  // namespace rw

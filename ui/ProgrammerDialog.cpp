@@ -47,7 +47,7 @@ ProgrammerDialog::ProgrammerDialog(DialogOptions options, QWidget* parent)
       controller_(*this, options_.services.clockToUse(), models_),
       notifier_(std::make_unique<DialogNotifier>(*this)) {
     ui_->setupUi(this);
-    setFont(dialogFont());
+    applyDialogFont(*this);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     nameControls();
