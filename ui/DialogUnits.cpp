@@ -1,11 +1,12 @@
 #include "ui/DialogUnits.h"
 
 #include <QComboBox>
-#include <QFontMetrics>
+#include <QFontMetricsF>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
 #include <QWidget>
+#include <QtMath>
 
 namespace rw {
 
@@ -21,15 +22,18 @@ int scaled(int value, int base, int divisor) {
 
 }  // namespace
 
-DialogBaseUnits dialogBaseUnits(int lettersWidth, int fontHeight) {
+DialogBaseUnits dialogBaseUnits(int lettersWidth, int lineHeight) {
     // The average of 52 letters rounded: (width / 26 + 1) / 2 is width / 52 with
     // halves rounded up, in whole pixels as the layouts were designed with.
-    return {(lettersWidth / 26 + 1) / 2, fontHeight};
+    return {(lettersWidth / 26 + 1) / 2, lineHeight};
 }
 
-DialogBaseUnits dialogBaseUnits(const QFontMetrics& metrics) {
+DialogBaseUnits dialogBaseUnits(const QFontMetricsF& metrics) {
     const QString letters = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
-    return dialogBaseUnits(metrics.horizontalAdvance(letters), metrics.height());
+    // A label one line high needs the line's full height: ascent, descent and
+    // leading, rounded up as a label rounds its text's height.
+    return dialogBaseUnits(qRound(metrics.horizontalAdvance(letters)),
+                           qCeil(metrics.lineSpacing()));
 }
 
 QRect dialogUnitsToPixels(const QRect& units, DialogBaseUnits base) {
@@ -45,15 +49,14 @@ std::optional<QRect> parseDialogUnits(const QString& text) {
     for (qsizetype i = 0; i < parts.size(); ++i) {
         bool ok = false;
         values[i] = parts[i].trimmed().toInt(&ok);
-        // At most 32767, as in a dialog template, so no product overflows.
-        if (!ok || values[i] < 0 || values[i] > 0x7FFF) return std::nullopt;
+        if (!ok || values[i] < 0) return std::nullopt;
     }
     if (parts.size() == 2) return QRect(QPoint(values[0], values[1]), QSize());
     return QRect(values[0], values[1], values[2], values[3]);
 }
 
 void layOutInDialogUnits(QWidget& dialog) {
-    const DialogBaseUnits base = dialogBaseUnits(dialog.fontMetrics());
+    const DialogBaseUnits base = dialogBaseUnits(QFontMetricsF(dialog.font(), &dialog));
     for (QObject* child : dialog.children()) {
         auto* control = qobject_cast<QWidget*>(child);
         if (control == nullptr) continue;

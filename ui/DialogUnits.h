@@ -2,25 +2,25 @@
 #include <QRect>
 #include <optional>
 
-class QFontMetrics;
+class QFontMetricsF;
 class QString;
 class QWidget;
 
 namespace rw {
 
 // A font's dialog base units in pixels: the average width of the letters A-Z
-// and a-z rounded to a whole pixel, and the font's height. One dialog unit is a
-// quarter of the horizontal and an eighth of the vertical base unit, so a layout
-// in dialog units grows and shrinks with the font it is shown in.
+// and a-z rounded to a whole pixel, and the height of a line of text rounded up.
+// One dialog unit is a quarter of the horizontal and an eighth of the vertical
+// base unit, so a layout in dialog units grows and shrinks with its font.
 struct DialogBaseUnits {
     int x = 0;
     int y = 0;
 };
 
 // Base units from the width of the 52 letters written in one row and the
-// font's height in pixels.
-DialogBaseUnits dialogBaseUnits(int lettersWidth, int fontHeight);
-DialogBaseUnits dialogBaseUnits(const QFontMetrics& metrics);
+// line height, in whole pixels.
+DialogBaseUnits dialogBaseUnits(int lettersWidth, int lineHeight);
+DialogBaseUnits dialogBaseUnits(const QFontMetricsF& metrics);
 
 // The pixels of a rectangle in dialog units, each value rounded to the nearest
 // pixel (halves up). A rectangle without a valid size keeps it invalid.

@@ -18,7 +18,7 @@ namespace {
 
 TEST(DialogUnits, ConvertWithTheFontsBaseUnitsRoundingHalvesUp) {
     const struct {
-        int lettersWidth, fontHeight;  // the 52 letters in a row, the font's height
+        int lettersWidth, lineHeight;  // the 52 letters in a row, a line's height
         QRect units, pixels;
     } cases[] = {
         // The templates' own font: 6 x 13 base units, 1.5 x 1.625 pixels a unit.
@@ -31,21 +31,9 @@ TEST(DialogUnits, ConvertWithTheFontsBaseUnitsRoundingHalvesUp) {
         {312, 13, {QPoint(332, 293), QSize()}, {QPoint(498, 476), QSize()}},
     };
     for (const auto& c : cases) {
-        const rw::DialogBaseUnits base = rw::dialogBaseUnits(c.lettersWidth, c.fontHeight);
+        const rw::DialogBaseUnits base = rw::dialogBaseUnits(c.lettersWidth, c.lineHeight);
         EXPECT_EQ(rw::dialogUnitsToPixels(c.units, base), c.pixels) << c.lettersWidth;
     }
-}
-
-TEST(DialogUnits, ReadsRectanglesAndPlacesOnly) {
-    const std::pair<const char*, std::optional<QRect>> cases[] = {
-        {"104,13,100,50", QRect(104, 13, 100, 50)},
-        {"332, 293", QRect(QPoint(332, 293), QSize())},
-        {"1,2,3", std::nullopt},
-        {"1,-2,3,4", std::nullopt},
-        {"1,2,x,4", std::nullopt},
-        {"", std::nullopt},
-    };
-    for (const auto& [text, rect] : cases) EXPECT_EQ(rw::parseDialogUnits(text), rect) << text;
 }
 
 // The room a control's text needs: its size hint, without what a style adds for
@@ -70,11 +58,9 @@ QSize neededSize(QWidget& control) {
             line};
 }
 
-// Lays the dialog out in the font and checks that every control is placed from
-// dialog units, holds its text, stays inside the dialog and overlaps no other
-// shown control.
-void expectLaidOut(QDialog& dialog, const QFont& font) {
-    rw::applyDialogFont(dialog, font);
+// Every control of the dialog is placed from dialog units, holds its text, stays
+// inside the dialog and overlaps no other shown control.
+void expectLaidOut(QDialog& dialog) {
     const QRect client(QPoint(), dialog.size());
     std::vector<QWidget*> shown;
     for (QObject* child : dialog.children()) {
@@ -104,12 +90,13 @@ QFont pixelFont(const char* family, int pixels) {
 using DialogLayoutTest = WindowTest;
 
 TEST_F(DialogLayoutTest, EveryTextHasTheRoomItsFontNeeds) {
-    const std::pair<const char*, QFont> fonts[] = {
-        {"the dialogs' own font", rw::dialogFont()},
+    const std::pair<const char*, std::optional<QFont>> fonts[] = {
+        {"as constructed, in the dialogs' own font", std::nullopt},
         {"the platform's default font", QApplication::font()},
         {"DejaVu Sans 11 px", pixelFont("DejaVu Sans", 11)},
-        {"DejaVu Sans Condensed 11 px, base units as the templates' font",
-         pixelFont("DejaVu Sans Condensed", 11)},
+        {"DejaVu Sans Condensed 11 px", pixelFont("DejaVu Sans Condensed", 11)},
+        {"Liberation Sans 11 px, metrics as the templates' font's look-alikes",
+         pixelFont("Liberation Sans", 11)},
     };
     auto main = makeDialog();
     // The widest texts a job writes into the labels the template sized for them.
@@ -118,10 +105,11 @@ TEST_F(DialogLayoutTest, EveryTextHasTheRoomItsFontNeeds) {
     rw::AboutDialog about;
     rw::DeviceListDialog deviceList(nullptr);
     for (const auto& [name, font] : fonts) {
-        SCOPED_TRACE(std::string(name) + ": " + QFontInfo(font).family().toStdString());
         for (QDialog* dialog : {static_cast<QDialog*>(main.get()), static_cast<QDialog*>(&about),
                                 static_cast<QDialog*>(&deviceList)}) {
-            expectLaidOut(*dialog, font);
+            if (font) rw::applyDialogFont(*dialog, *font);
+            SCOPED_TRACE(std::string(name) + ": " + dialog->fontInfo().family().toStdString());
+            expectLaidOut(*dialog);
         }
     }
 }
