@@ -29,6 +29,12 @@ std::string localTimeText() {
     return stamp;
 }
 
+// The text of a fixed field of the job record, up to its terminator.
+template <size_t N>
+std::string fieldText(const char (&field)[N]) {
+    return std::string(field, strnlen(field, N));
+}
+
 // Copies text into a fixed field of the job record, terminator included.
 template <size_t N>
 void copyField(char (&field)[N], const std::string& text) {
@@ -68,7 +74,7 @@ void JobController::go() {
             // for it instead of starting a second worker on the same record.
             if (!view_.readForm()) return;
             goWaiting_ = true;
-            view_.setStatus(kWaitingStatus);
+            showStatus(kWaitingStatus);
             view_.refresh();
             return;
         case JobState::Running:
@@ -107,7 +113,7 @@ bool JobController::start(const GoForm& form) {
     }
 
     startTick_ = static_cast<uint32_t>(clock_.nowMs());
-    view_.setStatus("");
+    showStatus("");
     view_.setElapsed("");
     view_.setButtons(true);
     job.running = 1;
@@ -135,7 +141,7 @@ bool JobController::start(const GoForm& form) {
 
 bool JobController::refuse(const std::string& status, const std::string& imageFile) {
     if (job_ == nullptr) return false;
-    view_.setStatus(status);
+    showStatus(status);
     job_->failed = 1;
     view_.refresh();
     if (observer_ != nullptr) observer_->startRefused(status, imageFile);
@@ -146,7 +152,7 @@ void JobController::abort() {
     if (job_ == nullptr) return;
     switch (state_) {
         case JobState::Running:
-            view_.setStatus(kAbortedStatus);
+            showStatus(kAbortedStatus);
             job_->running = 0;
             job_->failed = 1;
             aborted_ = true;
@@ -156,7 +162,7 @@ void JobController::abort() {
             stopTheList();
             break;
         case JobState::Idle:
-            view_.setStatus("");
+            showStatus("");
             job_->failed = 0;
             job_->imageLength = 0;
             break;
@@ -174,7 +180,7 @@ void JobController::stopTheList() {
     view_.stopQueuePause();
     pendingQueue().clear();
     queuedGoDue_ = false;
-    view_.setStatus(kAbortedStatus);
+    showStatus(kAbortedStatus);
     job_->failed = 1;
     state_ = workerOnRecord_ ? JobState::WindingDown : JobState::Idle;
 }
@@ -234,17 +240,29 @@ void JobController::startQueued() {
     startFromForm();
 }
 
+void JobController::showStatus(const std::string& text, const std::string& detail) {
+    statusDetail_ = detail;
+    view_.setStatus(text);
+}
+
 void JobController::flashStatus(int ended, int logged) {
     if (job_ == nullptr) return;
-    flashStatus(std::string(job_->statusText, strnlen(job_->statusText, sizeof job_->statusText)),
-                ended, logged);
+    // Both texts are the worker's, read while it waits for this call; the
+    // cause of a link that did not open comes with the job's final line.
+    const std::string detail = ended ? fieldText(job_->linkFailure) : std::string();
+    showFlashStatus(fieldText(job_->statusText), detail, ended, logged);
 }
 
 void JobController::flashStatus(const std::string& text, int ended, int logged) {
     if (job_ == nullptr) return;
+    showFlashStatus(text, {}, ended, logged);
+}
+
+void JobController::showFlashStatus(const std::string& text, const std::string& detail, int ended,
+                                    int logged) {
     if (logged) logLine(text);
     // Once aborted, the line says so until the job's own final line arrives.
-    if (!aborted_ || ended) view_.setStatus(text);
+    if (!aborted_ || ended) showStatus(text, detail);
     view_.setElapsed(elapsedText());
     if (ended) {
         view_.setButtons(false);

@@ -70,6 +70,11 @@ class JobController {
     // Both threads of the last Go have let go of the record (the link is closed).
     void workerEnded();
 
+    // Why the status line's failure happened, beyond its text (the cause of a
+    // link that did not open: "COM3 (/dev/ttyUSB0): no such device"); empty
+    // when there is nothing to add. It belongs to the status line last shown.
+    const std::string& statusDetail() const { return statusDetail_; }
+
     // Writes "<%c date and time>  text" to the log file, the history and the observer.
     void logLine(const std::string& text);
     // "%0.1f seconds" since startTick, the tick count wrapping at 32 bits.
@@ -79,6 +84,9 @@ class JobController {
     // Go's steps after the form was read; false when the start was refused.
     bool start(const GoForm& form);
     bool refuse(const std::string& status, const std::string& imageFile);
+    // Every status line the view shows goes through here, with its detail.
+    void showStatus(const std::string& text, const std::string& detail = {});
+    void showFlashStatus(const std::string& text, const std::string& detail, int ended, int logged);
     void startFromForm();
     // The queued Go after the pause, once no worker holds the record.
     void startQueued();
@@ -102,6 +110,7 @@ class JobController {
     bool listWaiting_ = false;   // a confirmed list waits for the worker to end
     bool queuedGoDue_ = false;   // the pause is over; the queued Go waits for the worker
     uint32_t startTick_ = 0;
+    std::string statusDetail_;
 };
 
 }  // namespace rw

@@ -34,6 +34,9 @@ struct FlashJob {
     uint8_t autoExit = 0;  // started from the command line: quit when the job ends
     char imagePath[1024] = {};
     char statusText[256] = {};
+    // Why the link did not open ("COM3 (/dev/ttyUSB0): no such device"), written
+    // by the worker before its PORT INITIALIZE ERROR line; empty otherwise.
+    char linkFailure[256] = {};
     char hostName[32] = {};
     int32_t replyTimeoutMs = 0;
     uint8_t txFrame[kFrameBufferSize] = {};

@@ -125,7 +125,13 @@ unsigned DeviceRun::run() {
 
 bool DeviceRun::openLink() {
     link_ = services_.makeLink ? services_.makeLink(job_) : createLink(job_, services_);
+    job_.linkFailure[0] = '\0';
     if (link_ && link_->lastError() == 0) return true;
+    // The window reads the cause while it handles the final line below.
+    if (const auto* serial = dynamic_cast<const SerialTransport*>(link_.get())) {
+        std::snprintf(job_.linkFailure, sizeof job_.linkFailure, "%s",
+                      serial->openFailure().c_str());
+    }
     job_.failed = 1;
     setStatus("%s PORT INITIALIZE ERROR", link_ ? link_->linkName() : "");
     sendStatus(1, 1);

@@ -40,8 +40,10 @@ using PortHandle = std::intptr_t;
 constexpr PortHandle kInvalidPortHandle = -1;
 
 // Opens the device for reading and writing without waiting for a carrier and
-// takes it exclusively; kInvalidPortHandle when it is missing or held.
-PortHandle openDevice(const std::string& path);
+// takes it exclusively; kInvalidPortHandle when it is missing or held, and then
+// `why` says so in the operator's words ("no such device", "permission denied;
+// add your user to the dialout group", "busy in another program").
+PortHandle openDevice(const std::string& path, std::string& why);
 // Releases exclusivity and closes; 0, or -1 when the close failed.
 int closeDevice(PortHandle port);
 

@@ -34,9 +34,10 @@ SerialTransport::~SerialTransport() {
 }
 
 int SerialTransport::openPort(const std::string& devicePath) {
-    portHandle = serialport::openDevice(devicePath);
-    if (portHandle == serialport::kInvalidPortHandle) return 0;
-    serialport::readSettings(portHandle, *portSettings);
+    std::string why;
+    portHandle = serialport::openDevice(devicePath, why);
+    if (portHandle == serialport::kInvalidPortHandle) return openFailed(devicePath, why);
+    const bool terminal = serialport::readSettings(portHandle, *portSettings);
     SerialSettings& s = *portSettings;
     s.baudRate = kOpenBaudRate;
     s.byteSize = 8;
@@ -49,11 +50,19 @@ int SerialTransport::openPort(const std::string& devicePath) {
     // An open raises DTR and RTS on most drivers; a controller may read them
     // as a reset or transmit request, so they drop before anything else.
     serialport::clearModemLines(portHandle);
-    if (!serialport::applySettings(portHandle, s)) return 0;
+    if (!serialport::applySettings(portHandle, s)) {
+        return openFailed(devicePath,
+                          terminal ? "the port refused its settings" : "not a serial port");
+    }
     rateInForce = s.baudRate;
     serialport::requestLowLatency(portHandle);
     serialport::lineErrors(portHandle, lineErrorsSeen);
     return 1;
+}
+
+int SerialTransport::openFailed(const std::string& devicePath, const std::string& why) {
+    openFailure_ = std::string(linkText) + " (" + devicePath + "): " + why;
+    return 0;
 }
 
 int SerialTransport::closePort() {

@@ -53,8 +53,14 @@ class SerialTransport : public Transport {
     // still end before the wait does.
     static uint32_t quietTimeMs(uint32_t bitsPerSecond, uint32_t replyWaitMs);
 
+    // Why the port did not open, for the operator: "COM3 (/dev/ttyUSB0):
+    // permission denied; add your user to the dialout group". Empty when it opened.
+    const std::string& openFailure() const { return openFailure_; }
+
   private:
     int openPort(const std::string& devicePath);
+    // Records why the device did not open; returns 0 (openPort's failure).
+    int openFailed(const std::string& devicePath, const std::string& why);
     int closePort();
     // Applies portSettings; non-zero when the port accepted them.
     int applyPortSettings();
@@ -68,6 +74,7 @@ class SerialTransport : public Transport {
     // The rate the port last accepted (the open rate until a change succeeds).
     uint32_t rateInForce = 0;
     LineErrorCounts lineErrorsSeen;
+    std::string openFailure_;
 };
 
 }  // namespace rw

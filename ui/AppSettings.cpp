@@ -6,9 +6,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
-#include <map>
-
-#include "link/SerialPortPaths.h"
 
 namespace rw {
 
@@ -47,19 +44,6 @@ bool prepareDataFolder(const QString& folder) {
     const QString sounds = folder + QStringLiteral("Sounds");
     if (!QFileInfo::exists(sounds)) copyBundledSounds(sounds);
     return true;
-}
-
-std::function<std::string(int)> serialPortSettings() {
-    std::map<int, std::string> paths;
-    auto settings = openSettings();
-    for (int n = 1; n <= 8; ++n) {
-        const QString path = settings->value(QStringLiteral("Ports/COM%1").arg(n)).toString();
-        if (!path.isEmpty()) paths[n] = path.toStdString();
-    }
-    return [paths](int portNumber) {
-        const auto entry = paths.find(portNumber);
-        return entry != paths.end() ? entry->second : defaultSerialDevicePath(portNumber);
-    };
 }
 
 }  // namespace rw

@@ -1,8 +1,6 @@
 #pragma once
 #include <QString>
-#include <functional>
 #include <memory>
-#include <string>
 
 class QSettings;
 
@@ -22,9 +20,5 @@ QString defaultDataFolder();
 // the sound schemes bundled with the program into it. False when the folder
 // cannot be created.
 bool prepareDataFolder(const QString& folder);
-
-// The device path of each COM port number as the settings give it in
-// "Ports/COM1".."Ports/COM8" (read once now), /dev/ttyS<N-1> without an entry.
-std::function<std::string(int portNumber)> serialPortSettings();
 
 }  // namespace rw

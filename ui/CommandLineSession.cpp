@@ -77,6 +77,8 @@ void CommandLineSession::jobStatus(const FlashJob& job, int ended, int logged, u
     if (ended) {
         stallTimer_.stop();
         finishProgress();
+        // Why the link did not open goes to stderr; the status line stays as logged.
+        if (!controller_.statusDetail().empty()) refusal(controller_.statusDetail());
         return;
     }
     // A terminal redraws about ten times a second: more would cost the job time.

@@ -35,7 +35,8 @@ class CommandLineSession : public QObject, public JobObserver {
     void signalled();
     // The program's exit code for the job's: 1 after a signal, whatever the job says.
     int exitCode(int jobExitCode) const { return signalled_ ? 1 : jobExitCode; }
-    // A start refused without a window: the reason on stderr.
+    // A start refused without a window, or why a job could not run (its link
+    // did not open): the reason on stderr.
     void refusal(const std::string& reason);
     // A warning on stderr that does not stop anything.
     void warning(const std::string& text);

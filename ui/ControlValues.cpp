@@ -11,7 +11,9 @@ std::optional<int> parseEditInteger(const QString& text) {
     return value;
 }
 
-void showFailure(QLabel& statusLine, bool failed) {
+void showFailure(QLabel& statusLine, bool failed, const std::string& why) {
+    const QString tip = failed ? QString::fromLocal8Bit(why.c_str()) : QString();
+    if (statusLine.toolTip() != tip) statusLine.setToolTip(tip);
     if (statusLine.autoFillBackground() == failed) return;
     if (failed) {
         QPalette palette = statusLine.palette();

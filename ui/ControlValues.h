@@ -1,6 +1,7 @@
 #pragma once
 #include <QString>
 #include <optional>
+#include <string>
 
 class QLabel;
 
@@ -19,7 +20,8 @@ void setTextIfChanged(Control& control, const QString& text) {
 }
 
 // The status line is white on red while the job has failed, in the window's
-// own colours otherwise.
-void showFailure(QLabel& statusLine, bool failed);
+// own colours otherwise; while failed its tooltip says why, when that is known
+// (`why`, in the local 8-bit encoding; empty: no tooltip).
+void showFailure(QLabel& statusLine, bool failed, const std::string& why = {});
 
 }  // namespace rw

@@ -7,6 +7,13 @@
 
 namespace rw {
 
+namespace {
+// The key of the COM port at list index i: "Ports/COM<i+1>".
+QString portKey(size_t i) {
+    return QStringLiteral("Ports/COM%1").arg(i + 1);
+}
+}  // namespace
+
 MainSettings MainSettings::read(int modelRows) {
     MainSettings s;
     auto store = openSettings();
@@ -22,10 +29,14 @@ MainSettings MainSettings::read(int modelRows) {
     if (s.device < 0 || s.device >= modelRows) s.device = 0;
     s.port = store->value(QStringLiteral("Port"), s.port).toInt();
     s.stallSeconds = store->value(QStringLiteral("StallSeconds"), s.stallSeconds).toInt();
+    store->endGroup();
+    for (size_t i = 0; i < s.ports.size(); ++i) {
+        s.ports[i] = store->value(portKey(i)).toString().toStdString();
+    }
     return s;
 }
 
-void MainSettings::write(const QString& soundScheme) const {
+void MainSettings::write(const QString& soundScheme, const ComPortPaths& portEntries) const {
     auto store = openSettings();
     store->beginGroup(QStringLiteral("Info"));
     store->setValue(QStringLiteral("IP"), ip);
@@ -37,6 +48,11 @@ void MainSettings::write(const QString& soundScheme) const {
     store->setValue(QStringLiteral("Address"), address);
     store->setValue(QStringLiteral("BaudRate"), baudRate);
     store->endGroup();
+    for (size_t i = 0; i < portEntries.size(); ++i) {
+        if (!portEntries[i].empty()) {
+            store->setValue(portKey(i), QString::fromStdString(portEntries[i]));
+        }
+    }
     store->sync();
 }
 

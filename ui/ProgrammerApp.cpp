@@ -110,7 +110,7 @@ int runProgrammerApp(int argc, char** argv) {
     options.commandLineOutput = plan.commandLine;
     options.handleSignals = plan.commandLine;
     options.services.sound = &soundPlayer;
-    options.services.serialPortPath = serialPortSettings();
+    options.serialRoot = QStringLiteral("/");
 
     auto dialog = std::make_unique<ProgrammerDialog>(options);
     dialog->exec();

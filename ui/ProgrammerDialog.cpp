@@ -101,6 +101,7 @@ void ProgrammerDialog::construct() {
     imageFile = settings_.file;
     hostPort = settings_.ip;
     crcLine = QStringLiteral("CRC-8");
+    options_.services.serialPortPath = ports_.fill(*portList, settings_.ports, options_.serialRoot);
 
     QIcon appIcon(QStringLiteral(":/icons/130.png"));
     appIcon.addFile(QStringLiteral(":/icons/130-32.png"));
@@ -161,8 +162,7 @@ void ProgrammerDialog::initDialog() {
         exchange(false);
     }
     checkLinkButton();
-    const int port = settings_.port;
-    portList->setCurrentIndex(port >= 0 && port < portList->count() ? port : -1);
+    portList->setCurrentIndex(settings_.port);  // an index outside the list selects nothing
     showLinkControls();
     // With a command line the model token (now the designated row's name) chooses.
     modellist::selectByPrefix(*modelList,
@@ -278,7 +278,7 @@ void ProgrammerDialog::browse() {
 }
 
 void ProgrammerDialog::refreshStatusColour() {
-    showFailure(*statusLabel, job_ && job_->failed.load() != 0);
+    showFailure(*statusLabel, job_ && job_->failed.load() != 0, controller_.statusDetail());
 }
 
 void ProgrammerDialog::systemCommand(int id) {
@@ -321,7 +321,7 @@ void ProgrammerDialog::closeCommand() {
     settings_.driver = driverValue;
     settings_.address = addressValue;
     settings_.baudRate = baudValue;
-    settings_.write(QString::fromStdString(soundScheme()));
+    settings_.write(QString::fromStdString(soundScheme()), ports_.keptPaths());
     done(QDialog::Rejected);
 }
 

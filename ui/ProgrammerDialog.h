@@ -15,6 +15,7 @@
 #include "engine/ProgramDevice.h"
 #include "ui/AnimationThread.h"
 #include "ui/MainSettings.h"
+#include "ui/PortList.h"
 
 class QComboBox;
 class QLabel;
@@ -46,6 +47,9 @@ struct DialogOptions {
     WorkerServices services;
     int queuePauseMs = 1000;  // pause before the next queued address
     QString siblingServer;    // empty: the sibling application's own name
+    // Where serial devices are looked for to fill the COM list ("/" in the
+    // program); empty: nowhere, every COM number without an entry keeps its default.
+    QString serialRoot;
 };
 
 // The program's main window: picks the model, address, link and HEX file, starts
@@ -181,6 +185,7 @@ class ProgrammerDialog : public QDialog, private JobView {
     std::unique_ptr<FlashJob> job_;
     ModelTable models_;
     MainSettings settings_;  // as read at construction; the close command writes it
+    PortList ports_;         // the COM list's devices
 
     JobController controller_;
     std::unique_ptr<DialogNotifier> notifier_;

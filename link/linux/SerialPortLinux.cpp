@@ -6,9 +6,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <iterator>
+#include <string>
+#include <system_error>
 
 #include "link/SerialPort.h"
 #include "link/linux/SerialSpeedLinux.h"
@@ -99,11 +102,36 @@ void setModemLine(int portFd, int line, bool active) {
     ioctl(portFd, active ? TIOCMBIS : TIOCMBIC, &line);
 }
 
+// What a failed open means for the operator.
+std::string openFailureText(int error) {
+    switch (error) {
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+        case EIO:  // a ttyS port with no UART behind it
+            return "no such device";
+        case EACCES:
+        case EPERM:
+            // Serial devices belong to the group "dialout" on Debian and most others.
+            return "permission denied; add your user to the dialout group";
+        case EBUSY:  // another program opened it exclusively, as the link does
+            return "busy in another program";
+        default: {
+            std::string text = std::generic_category().message(error);
+            if (!text.empty()) text[0] = static_cast<char>(std::tolower(text[0]));
+            return text;
+        }
+    }
+}
+
 }  // namespace
 
-PortHandle openDevice(const std::string& path) {
+PortHandle openDevice(const std::string& path, std::string& why) {
     const int portFd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (portFd < 0) return kInvalidPortHandle;
+    if (portFd < 0) {
+        why = openFailureText(errno);
+        return kInvalidPortHandle;
+    }
     // Exclusive use: a second open (by anyone but a privileged process) now fails with EBUSY.
     ioctl(portFd, TIOCEXCL);
     return portFd;

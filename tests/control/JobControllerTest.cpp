@@ -364,6 +364,27 @@ TEST_F(ControllerTest, LoggedLinesReachTheLogFileTheHistoryAndTheObserver) {
     EXPECT_EQ(controller.elapsedText(), "1.5 seconds");
 }
 
+// Why the worker's link did not open comes with its final line only, and goes
+// with the next status.
+TEST_F(ControllerTest, ALinkFailureCauseBelongsToTheFinalLineItCameWith) {
+    const std::string cause = "COM3 (/dev/ttyUSB0): no such device";
+    std::snprintf(job.linkFailure, sizeof job.linkFailure, "%s", cause.c_str());
+    for (const std::string next : {"idle abort", "refused go"}) {
+        SCOPED_TRACE(next);
+        controller.go();
+        status("SENT  0 / 16  BYTES...", 0, 0);
+        EXPECT_EQ(controller.statusDetail(), "") << "read with a final line only";
+        job.running = 0;
+        status("COM3 PORT INITIALIZE ERROR", 1, 1);
+        controller.flashDone(1);
+        controller.workerEnded();
+        EXPECT_EQ(controller.statusDetail(), cause);
+        if (next == "refused go") view.form->imageFile = "/none.hex";
+        next == "idle abort" ? controller.abort() : controller.go();
+        EXPECT_EQ(controller.statusDetail(), "");
+    }
+}
+
 TEST_F(ControllerTest, ElapsedTimeSurvivesTheTickCountWrapping) {
     clock.advanceMs((int64_t{1} << 32) - 1000 - 250);  // 250 ms before the 32-bit wrap
     controller.go();

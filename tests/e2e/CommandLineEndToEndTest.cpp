@@ -1,6 +1,6 @@
 // The real romwright in command-line mode without a display, against
-// romwright-sim over TCP: exit codes, printed lines, the log file, SIGTERM and
-// the stall limit.
+// romwright-sim over TCP: exit codes, printed lines, the log file, SIGTERM, the
+// stall limit, a serial port that does not open, and settings left as they were.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -36,18 +36,20 @@ Lines statuses(const std::string& text) {
 
 class CommandLine : public ::testing::Test {
   protected:
-    // Starts the simulator, writes the program's settings for it in a fresh
-    // folder and starts the program there.
-    void run(Lines simArgs, Lines args, int stallSeconds, int imageAt) {
+    // Starts the simulator, writes the program's settings for it (or, serial,
+    // for COM1 on HOME/ttyUSB9, which does not exist) in a fresh folder and
+    // starts the program there.
+    void run(Lines simArgs, Lines args, int stallSeconds, int imageAt, bool serial) {
         home_ = std::make_unique<TempDir>();
         const std::string home = home_->str();
         simArgs.insert(simArgs.end(), {"--model", kModel, "--address", "5", "--erase-ms", "0",
                                        "--tcp", "127.0.0.2:0"});
         const std::optional<std::string> endpoint = startSimulator(sim_, simArgs);
         ASSERT_TRUE(endpoint);
-        writeFile(home + "/config/KVT Controls/romwright.conf",
-                  "[Info]\nSounds=\nStallSeconds=" + std::to_string(stallSeconds) +
-                      "\nDriver=2\nIP=" + *endpoint + "\n");
+        const std::string link = serial ? "Driver=1\n[Ports]\nCOM1=" + home + "/ttyUSB9\n"
+                                        : "Driver=2\nIP=" + *endpoint + "\n";
+        settings_ = "[Info]\nSounds=\nStallSeconds=" + std::to_string(stallSeconds) + "\n" + link;
+        writeFile(home + "/config/KVT Controls/romwright.conf", settings_);
         const std::string hex = home + "/image.hex";
         writeFile(hex, intelHex(imageAt, patternBytes(2048)));
         std::replace(args.begin(), args.end(), std::string("IMAGE"), hex);
@@ -79,6 +81,7 @@ class CommandLine : public ::testing::Test {
     std::string file(const char* name) const { return readFile(home_->path() / name); }
 
     std::unique_ptr<TempDir> home_;
+    std::string settings_;  // as written before the run
     ChildProcess sim_;
     ChildProcess program_;
 };
@@ -91,6 +94,7 @@ TEST_F(CommandLine, JobsRefusalsSigtermAndTheStallLimit) {
         const char* error;
         bool sigterm;  // sent once the job has started; slow replies keep it running
         int imageAt = 0x1000;
+        bool serial = false;  // COM1 on a device that does not exist
     } cases[] = {
         {{}, kJob, 60, 0, {kFlash, "*** FLASH PROGRAMMING COMPLETE ***"}, "", 0},
         {{},
@@ -106,10 +110,19 @@ TEST_F(CommandLine, JobsRefusalsSigtermAndTheStallLimit) {
         {{}, {kModel, "65536", "38400", "IMAGE"}, 60, 1, {}, "between 0 and 65535", 0},
         {{"--close-after-blocks", "2"}, kJob, 1, 1, {kFlash, kStalled}, "", 0},
         {{"--delay-ms", "250"}, kJob, 60, 1, {kFlash}, "", 1},
+        {{},
+         kJob,
+         60,
+         1,
+         {"COM1 PORT INITIALIZE ERROR"},
+         "romwright: COM1 (HOME/ttyUSB9): no such device\n",
+         0,
+         0x1000,
+         true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(&c - cases);
-        ASSERT_NO_FATAL_FAILURE(run(c.simArgs, c.args, c.stallSeconds, c.imageAt));
+        ASSERT_NO_FATAL_FAILURE(run(c.simArgs, c.args, c.stallSeconds, c.imageAt, c.serial));
         if (c.sigterm) {
             EXPECT_TRUE(program_.readLine(60000)) << "the job did not start";
             program_.signal(SIGTERM);
@@ -119,9 +132,14 @@ TEST_F(CommandLine, JobsRefusalsSigtermAndTheStallLimit) {
         EXPECT_EQ(statuses(program_.output()), c.printed);
         EXPECT_EQ(statuses(log), c.printed);
         EXPECT_EQ(std::count(log.begin(), log.end(), '\r'), long(c.printed.size()));
-        EXPECT_NE(file("stderr").find(c.error), std::string::npos) << file("stderr");
+        std::string error = c.error;
+        if (error.find("HOME") != std::string::npos)
+            error.replace(error.find("HOME"), 4, home_->str());
+        EXPECT_NE(file("stderr").find(error), std::string::npos) << file("stderr");
         EXPECT_EQ(std::filesystem::exists(home_->path() / "data/KVT/Romwright/Sounds"),
                   !c.args.empty());
+        EXPECT_EQ(file("config/KVT Controls/romwright.conf"), settings_)
+            << "a command line writes no setting";
         sim_.stop();
     }
 }

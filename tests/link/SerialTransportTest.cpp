@@ -7,11 +7,13 @@
 #include <termios.h>
 
 #include <memory>
+#include <optional>
+#include <string>
 #include <tuple>
 
-#include "link/SerialPortPaths.h"
 #include "link/SerialTransport.h"
 #include "support/LoopbackSockets.h"
+#include "support/TestEnv.h"
 
 namespace rwtest {
 
@@ -30,11 +32,6 @@ TEST(SerialTransport, QuietTimeIsThreeAndAHalfCharacterTimesBoundByTheReplyWait)
         {12, 3000, 750},  {1200, 100, 25},   {1200, 3, 0}};
     for (const auto& [rate, waitMs, quietMs] : cases)
         EXPECT_EQ(rw::SerialTransport::quietTimeMs(rate, waitMs), quietMs) << rate << " " << waitMs;
-}
-
-TEST(SerialPortPaths, PortNumberNIsTtySNMinusOneByDefault) {
-    EXPECT_EQ(rw::defaultSerialDevicePath(1), "/dev/ttyS0");
-    EXPECT_EQ(rw::defaultSerialDevicePath(8), "/dev/ttyS7");
 }
 
 class SerialOverPty : public ::testing::Test {
@@ -89,8 +86,9 @@ class SerialOverPty : public ::testing::Test {
     int64_t tookMs = 0;
 };
 
-TEST_F(SerialOverPty, OpensRaw8N2WithoutFlowControlAt19200AndMissingDeviceFails) {
+TEST_F(SerialOverPty, OpensRaw8N2WithoutFlowControlAt19200) {
     EXPECT_STREQ(link->linkName(), "COM7");
+    EXPECT_EQ(link->openFailure(), "");
     EXPECT_EQ(link->getBaudRate(), 19200u);
     const termios t = slaveSettings();
     EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B19200));
@@ -99,10 +97,6 @@ TEST_F(SerialOverPty, OpensRaw8N2WithoutFlowControlAt19200AndMissingDeviceFails)
     EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP), 0u);
     EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
     EXPECT_EQ(t.c_oflag & OPOST, 0u);
-
-    rw::SerialTransport missing(kTestPort + 1);
-    EXPECT_EQ(missing.lastError(), rw::LINK_FAIL);
-    EXPECT_STREQ(missing.linkName(), "COM8");
 }
 
 TEST_F(SerialOverPty, AppliesAnyRateIncludingNonStandardOnesAndStopBitCodes) {
@@ -212,26 +206,67 @@ TEST_F(SerialOverPty, LineThatNeverGoesQuietOrAFullBufferGivesTimeout) {
     EXPECT_EQ(link->inputAvailable(), 6);
 }
 
-// Opens COM7 in a child process that has given up root's privileges (which
-// would let it ignore exclusive use): 0 opened, 1 refused, 2 could not drop them.
-int openAsUnprivilegedProcess(const std::string& path) {
+// Opens COM7 on path in a child process that has given up root's privileges
+// (which would let it ignore permissions and exclusive use): the link's open
+// failure ("" when it opened), or nothing when the privileges could not be dropped.
+std::optional<std::string> openFailureOfUnprivilegedProcess(const std::string& path) {
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0) return std::nullopt;
     const pid_t child = fork();
     if (child == 0) {
         if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
-        _exit(rw::SerialTransport(kTestPort, path).lastError() == 0 ? 0 : 1);
+        const std::string failure = rw::SerialTransport(kTestPort, path).openFailure();
+        const bool sent = ::write(pipeFds[1], failure.data(), failure.size()) ==
+                          static_cast<ssize_t>(failure.size());
+        _exit(sent ? 0 : 3);
     }
+    ::close(pipeFds[1]);
+    const Fd reader(pipeFds[0]);
+    std::string failure;
+    char chunk[256];
+    for (ssize_t got; (got = ::read(reader.get(), chunk, sizeof chunk)) > 0;)
+        failure.append(chunk, size_t(got));
     int status = 0;
-    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return 2;
-    return WEXITSTATUS(status);
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
+        WEXITSTATUS(status) != 0) {
+        return std::nullopt;
+    }
+    return failure;
 }
 
-TEST_F(SerialOverPty, OpenIsExclusiveUntilTheLinkIsClosed) {
+TEST_F(SerialOverPty, AFailedOpenNamesThePortItsDeviceAndTheCause) {
+    TempDir dir;
+    const std::string missing = (dir.path() / "ttyUSB9").string();
+    const std::string plain = writeFile(dir.path() / "notes.txt", "text").string();
+    const struct {
+        std::string device;
+        mode_t mode;        // of the pseudo-terminal, which `link` holds
+        bool unprivileged;  // opened by another user in a child process
+        const char* cause;
+    } cases[] = {
+        {missing, 0666, false, "no such device"},
+        {plain, 0666, false, "not a serial port"},
+        {path, 0666, true, "busy in another program"},
+        {path, 0, true, "permission denied; add your user to the dialout group"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.cause);
+        ASSERT_EQ(fchmod(slave.get(), c.mode), 0);
+        const std::string expected = "COM7 (" + c.device + "): " + c.cause;
+        if (!c.unprivileged) {
+            rw::SerialTransport failed(kTestPort, c.device);
+            EXPECT_EQ(failed.lastError(), rw::LINK_FAIL);
+            EXPECT_EQ(failed.openFailure(), expected);
+            continue;
+        }
+        const std::optional<std::string> failure = openFailureOfUnprivilegedProcess(c.device);
+        if (!failure) GTEST_SKIP() << "cannot open the device as another user here";
+        EXPECT_EQ(*failure, expected);
+    }
     ASSERT_EQ(fchmod(slave.get(), 0666), 0);
-    const int whileHeld = openAsUnprivilegedProcess(path);
-    if (whileHeld == 2) GTEST_SKIP() << "cannot open the device as another user here";
-    EXPECT_EQ(whileHeld, 1) << "a second open while the first is held must fail";
     link.reset();
-    EXPECT_EQ(openAsUnprivilegedProcess(path), 0) << "the port opens again once the link closed";
+    EXPECT_EQ(openFailureOfUnprivilegedProcess(path), "")
+        << "the port opens again once the link closed";
 }
 
 }  // namespace

@@ -1,11 +1,16 @@
-// The main window: settings, command line, browse, Go refusals, status and close.
+// The main window: settings, command line, browse, Go refusals, status, the COM
+// list and close.
+#include <QAbstractItemView>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyleOptionViewItem>
+#include <filesystem>
 
 #include "WindowTestSupport.h"
+#include "ui/PortList.h"
 #include "ui/ProgressBarButton.h"
 #include "ui/SoundIconLabel.h"
 
@@ -250,6 +255,77 @@ TEST_F(MainWindowTest, SettingsRoundTripThroughTheCloseCommand) {
                           .address = "65535",
                           .file = "/tmp/some.hex",
                           .host = "127.0.0.2:4321"});
+}
+
+// The COM list over a fake device tree: entries win, the other numbers take the
+// devices present (at start, and again when the drop-down opens, where a number
+// keeps a device once given); the drop-down names each number's device, the
+// closed box its path. Go on a device that is gone says why in the status line's
+// tooltip (a later failure without a cause shows none); the close command keeps
+// the mapping.
+TEST_F(MainWindowTest, ComListNamesTheDevicesPresentAndAPortThatFailsToOpenSaysWhy) {
+    TempDir root;
+    for (const char* entry : {"ttyS0 type=4", "ttyS1 type=0", "ttyUSB0", "usb-Test_A -> ttyUSB0"})
+        addFakeSerialEntry(root.path(), entry);
+    writeSetting("Ports/COM2", "/dev/ttyACM7");
+    writeSetting("Info/File", QString::fromStdString(hexPath_));
+    rw::DialogOptions options;  // the real links
+    options.serialRoot = QString::fromStdString(root.str());
+    options.siblingServer = QStringLiteral("romwright-test-no-sibling-%1").arg(::getpid());
+    auto dialog = std::make_unique<rw::ProgrammerDialog>(options);
+    QComboBox& list = *dialog->portList;
+    const auto dropDown = [&] {
+        QStringList rows;
+        for (int row = 0; row < list.count(); ++row)
+            rows << list.itemData(row, rw::PortList::kPopupTextRole).toString();
+        return rows;
+    };
+    EXPECT_EQ(dropDown(),
+              QStringList({"COM1  ttyUSB0", "COM2  ttyACM7", "COM3  ttyS0", "COM4  ttyS3",
+                           "COM5  ttyS4", "COM6  ttyS5", "COM7  ttyS6", "COM8  ttyS7"}));
+    EXPECT_EQ(list.currentText(), "COM1");
+    EXPECT_EQ(list.toolTip(), "/dev/serial/by-id/usb-Test_A");
+    list.setCurrentIndex(2);
+    EXPECT_EQ(list.toolTip(), "/dev/ttyS0");
+
+    std::filesystem::remove(root.path() / "dev/serial/by-id/usb-Test_A");
+    std::filesystem::remove_all(root.path() / "sys/class/tty/ttyUSB0");
+    for (const char* entry : {"ttyUSB1", "usb-Test_B -> ttyUSB1"})
+        addFakeSerialEntry(root.path(), entry);
+    list.showPopup();
+    EXPECT_EQ(dropDown().mid(0, 5), QStringList({"COM1  usb-Test_A", "COM2  ttyACM7", "COM3  ttyS0",
+                                                 "COM4  ttyUSB1", "COM5  ttyS4"}));
+    QStyleOptionViewItem option;
+    option.initFrom(list.view());
+    const int rowWidth =
+        list.view()->itemDelegate()->sizeHint(option, list.model()->index(3, 0)).width();
+    EXPECT_GE(rowWidth, list.view()->fontMetrics().horizontalAdvance("COM4  ttyUSB1"));
+    EXPECT_GT(list.view()->window()->width(), rowWidth);
+    list.hidePopup();
+
+    list.setCurrentIndex(0);
+    dialog->onOk();
+    ASSERT_TRUE(waitFor([&] { return dialog->controller().state() == rw::JobState::Idle; }));
+    EXPECT_EQ(shown(dialog->statusLabel), "COM1 PORT INITIALIZE ERROR");
+    EXPECT_TRUE(statusIsRed(*dialog));
+    EXPECT_EQ(dialog->statusLabel->toolTip(),
+              "COM1 (/dev/serial/by-id/usb-Test_A): no such device");
+    dialog->linkButtons[5]->click();  // TCP to a loopback port nobody listens on: no cause
+    dialog->hostPortEdit->setText("127.0.0.2:1");
+    dialog->onOk();
+    ASSERT_TRUE(waitFor([&] { return dialog->controller().state() == rw::JobState::Idle; }));
+    EXPECT_TRUE(shown(dialog->statusLabel).endsWith("PORT INITIALIZE ERROR"));
+    EXPECT_EQ(dialog->statusLabel->toolTip(), "");
+
+    dialog->closeCommand();
+    const std::vector<std::pair<QString, QString>> stored = {
+        {"Ports/COM1", "/dev/serial/by-id/usb-Test_A"},
+        {"Ports/COM2", "/dev/ttyACM7"},
+        {"Ports/COM3", "/dev/ttyS0"},
+        {"Ports/COM4", "/dev/serial/by-id/usb-Test_B"},
+        {"Ports/COM5", ""}};
+    for (const auto& [key, path] : stored)
+        EXPECT_EQ(readSetting(key).toString(), path) << key.toStdString();
 }
 
 }  // namespace
