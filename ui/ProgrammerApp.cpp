@@ -85,6 +85,8 @@ int runProgrammerApp(int argc, char** argv) {
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QFileInfo(QString::fromLocal8Bit(argv[0])).completeBaseName());
+    // Lets the desktop match the window to its entry and icon (the installed desktop file's name).
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.kvtcontrols.Romwright"));
     if (!socketapi::startUp()) {
         QMessageBox::warning(nullptr, QApplication::applicationName(), resourceString(103),
                              QMessageBox::Ok);

@@ -61,6 +61,11 @@ QSize neededSize(QWidget& control) {
 // Every control of the dialog is placed from dialog units, holds its text, stays
 // inside the dialog and overlaps no other shown control.
 void expectLaidOut(QDialog& dialog) {
+    // The dialog's size comes from its units in the font it shows now.
+    const std::optional<QRect> units = rw::parseDialogUnits(dialog.property("dlu").toString());
+    ASSERT_TRUE(units);
+    const rw::DialogBaseUnits base = rw::dialogBaseUnits(QFontMetricsF(dialog.font(), &dialog));
+    EXPECT_EQ(dialog.size(), rw::dialogUnitsToPixels(*units, base).size());
     const QRect client(QPoint(), dialog.size());
     std::vector<QWidget*> shown;
     for (QObject* child : dialog.children()) {
@@ -94,6 +99,7 @@ TEST_F(DialogLayoutTest, EveryTextHasTheRoomItsFontNeeds) {
         {"as constructed, in the dialogs' own font", std::nullopt},
         {"the platform's default font", QApplication::font()},
         {"DejaVu Sans 11 px", pixelFont("DejaVu Sans", 11)},
+        {"DejaVu Sans 13 px, a line 15.1 px high", pixelFont("DejaVu Sans", 13)},
         {"DejaVu Sans Condensed 11 px", pixelFont("DejaVu Sans Condensed", 11)},
         {"Liberation Sans 11 px, metrics as the templates' font's look-alikes",
          pixelFont("Liberation Sans", 11)},
