@@ -42,6 +42,8 @@ struct FlashJob {
     uint8_t txFrame[kFrameBufferSize] = {};
     uint8_t rxFrame[kFrameBufferSize] = {};
     uint8_t replyStatus = 0;
+    int32_t requestCount = 0;          // requests of this job, each counted once
+    int32_t retryCount = 0;            // tries beyond each request's first
     std::unique_ptr<uint8_t[]> image;  // flashEnd bytes of the model while a job runs
     JobNotifier* window = nullptr;
     std::FILE* logFile = nullptr;

@@ -291,7 +291,9 @@ HexLoad loadHex(const std::string& path, const DeviceModel& model) {
     }
     result.image = std::make_unique<uint8_t[]>(static_cast<size_t>(model.flashEnd));
     HexParser parser(reader, model, result.image.get());
-    if (!parser.run()) {
+    const bool parsed = parser.run();
+    result.fileSha256 = reader.fileSha256();
+    if (!parsed) {
         if (reader.readError() != 0) {
             result.error = std::string("cannot read: ") + std::strerror(reader.readError());
         } else {
@@ -329,11 +331,12 @@ HexLoad loadHex(const std::string& path, const DeviceModel& model) {
     return result;
 }
 
-bool loadHexImage(FlashJob& job) {
+bool loadHexImage(FlashJob& job, std::string* fileSha256) {
     if (job.model == nullptr) return false;
     // A path that fills the whole field without its terminator is not a path.
     if (std::memchr(job.imagePath, '\0', sizeof job.imagePath) == nullptr) return false;
     HexLoad result = loadHex(job.imagePath, *job.model);
+    if (fileSha256 != nullptr) *fileSha256 = result.fileSha256;
     job.image = std::move(result.image);
     if (!result.loaded()) return false;
     job.imageLength = result.imageLength;

@@ -35,6 +35,7 @@ struct HexLoad {
     int line = 0;
     std::string error;
     IgnoredBytes ignored;
+    std::string fileSha256;  // of the whole file; empty when it could not be read
 
     bool loaded() const { return error.empty(); }
 };
@@ -55,7 +56,9 @@ HexLoad loadHex(const std::string& path, const DeviceModel& model);
 // sets job.imageLength, which must be 0 on entry. True when the image was
 // loaded. On failure the buffer stays in job.image (the worker frees it) and
 // imageLength is unchanged.
-bool loadHexImage(FlashJob& job);
+// `fileSha256`, when given, receives the SHA-256 of the file (empty when it
+// could not be read).
+bool loadHexImage(FlashJob& job, std::string* fileSha256 = nullptr);
 
 // CRC-8/MAXIM of the model's flash region without its last byte (which receives
 // the CRC): image[0 .. min(imageLength, region size - 1)), then 0xFF for every

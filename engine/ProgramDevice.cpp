@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -10,6 +11,7 @@
 #include "engine/FlashJob.h"
 #include "engine/HexImage.h"
 #include "engine/JobNotifier.h"
+#include "engine/JobRecord.h"
 #include "engine/Protocol.h"
 #include "engine/SoundPlayer.h"
 #include "engine/Sounds.h"
@@ -77,6 +79,9 @@ class DeviceRun {
     void backOff();
     std::optional<std::string> crcSteps();
     unsigned finish();
+    // The production record's line, once per job: before its final status
+    // line reaches the window, or before its completion notice without one.
+    void record(const std::string& finalLine);
 
     void setStatus(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void sendStatus(int ended, int logged);
@@ -89,10 +94,21 @@ class DeviceRun {
     std::string schemeFolder_;
     int64_t silentUntilSeconds_ = 0;
     bool loopSoundPending_ = false;
+    bool recorded_ = false;
+    std::string fileSha256_;
+    int imageCrc_ = -1;
 };
+
+// The device path of a serial job's COM port.
+std::string serialDevicePath(const FlashJob& job, const WorkerServices& services) {
+    return services.serialPortPath ? services.serialPortPath(job.port)
+                                   : defaultSerialDevicePath(job.port);
+}
 
 unsigned DeviceRun::run() {
     job_.services = &services_;
+    job_.requestCount = 0;
+    job_.retryCount = 0;
     schemeFolder_ = schemeFolder();
     if (!openLink()) return finish();
 
@@ -115,6 +131,7 @@ unsigned DeviceRun::run() {
         // is set again once the window has the line (it disables Abort then).
         uint8_t outcome = *finalLine == kCompleteLine ? 0 : 1;
         job_.failed = outcome;
+        record(*finalLine);
         setStatus("%s", finalLine->c_str());
         sendStatus(1, 1);
         job_.failed = outcome;
@@ -134,16 +151,18 @@ bool DeviceRun::openLink() {
     }
     job_.failed = 1;
     setStatus("%s PORT INITIALIZE ERROR", link_ ? link_->linkName() : "");
+    record(job_.statusText);
     sendStatus(1, 1);
     return false;
 }
 
 std::optional<std::string> DeviceRun::programSteps() {
-    if (!loadHexImage(job_)) {
+    if (!loadHexImage(job_, &fileSha256_)) {
         job_.failed = 1;
         return "HEX2BIN ERROR";
     }
-    if (job_.window != nullptr) job_.window->sendFlashCrc(job_, imageCrc8(job_));
+    imageCrc_ = imageCrc8(job_);
+    if (job_.window != nullptr) job_.window->sendFlashCrc(job_, imageCrc_);
 
     // Models without mode parameters get no mode request; that result is not a failure.
     setProgrammingMode(*link_, job_, true);
@@ -230,7 +249,34 @@ std::optional<std::string> DeviceRun::crcSteps() {
     return std::string(kCompleteLine);
 }
 
+void DeviceRun::record(const std::string& finalLine) {
+    if (recorded_ || services_.recorder == nullptr) return;
+    recorded_ = true;
+    JobOutcome outcome;
+    outcome.programmed = finalLine == kCompleteLine;
+    outcome.stopped = !job_.running;  // only Abort, closing or the stall limit clear it
+    outcome.status = finalLine;
+    outcome.model = job_.model != nullptr ? job_.model->name : "";
+    outcome.address = job_.deviceAddress;
+    outcome.link = link_ ? link_->linkName() : "";
+    if (link_ && link_->kind() == LINK_SERIAL) {
+        outcome.device = serialDevicePath(job_, services_);
+        outcome.baudRate = job_.baudRate;
+    }
+    std::error_code ignored;
+    const std::string path(job_.imagePath, strnlen(job_.imagePath, sizeof job_.imagePath));
+    outcome.file = std::filesystem::absolute(path, ignored).string();
+    outcome.fileSha256 = fileSha256_;
+    outcome.imageLength = job_.imageLength;
+    outcome.imageCrc = imageCrc_;
+    outcome.bytesWritten = job_.bytesWritten;
+    outcome.requests = job_.requestCount;
+    outcome.retries = job_.retryCount;
+    services_.recorder->jobEnded(outcome);
+}
+
 unsigned DeviceRun::finish() {
+    record("");
     unsigned failed = job_.failed ? 1 : 0;
     if (services_.sound != nullptr) {
         services_.sound->playEndSound(schemeFolder_ + (failed ? "fail.wav" : "done.wav"));
@@ -268,9 +314,7 @@ std::unique_ptr<Transport> createLink(FlashJob& job, const WorkerServices& servi
         case LINK_UDP:
             return std::make_unique<UdpTransport>(job.hostName, job.port);
         default:
-            return std::make_unique<SerialTransport>(
-                job.port, services.serialPortPath ? services.serialPortPath(job.port)
-                                                  : defaultSerialDevicePath(job.port));
+            return std::make_unique<SerialTransport>(job.port, serialDevicePath(job, services));
     }
 }
 

@@ -173,7 +173,9 @@ int exchange(Transport& link, FlashJob& job, int length, int settleMs) {
 
     const int tries = tx[5] == CMD_PERMISSION ? 1 : 3;
     int result = LINK_FAIL;
+    ++job.requestCount;
     for (int attempt = 0; attempt < tries; ++attempt) {
+        if (attempt > 0) ++job.retryCount;
         const uint32_t sent = link.write(tx, static_cast<uint32_t>(length));
         result = sent == static_cast<uint32_t>(length) ? checkReply(link, job) : LINK_FAIL;
         if (result == LINK_OK) {

@@ -146,6 +146,13 @@ TEST_F(ProgramDeviceTest, AbortEndsFailedUnlessTheCrcStepsHadBegun) {
         EXPECT_EQ(count(isBlockWrite), c.blockWrites);
         EXPECT_EQ(count(isCrcByteWrite), c.line ? 1 : 0);
         EXPECT_EQ(frames_.back()[5], rw::CMD_MODE);
+        // One record, before the final line or, without one, before the completion.
+        ASSERT_EQ(recorder_.outcomes.size(), 1u);
+        const rw::JobOutcome& o = recorder_.outcomes[0];
+        EXPECT_EQ(o.programmed, failed == 0);
+        EXPECT_EQ(o.stopped, c.abortAt != nullptr);
+        EXPECT_EQ(o.status, c.line ? c.line : "");
+        EXPECT_EQ(recorder_.notificationsBefore[0], notifier_->records().size() - (c.line ? 2 : 1));
         std::vector<int64_t> sleeps = clock_.sleeps();
         EXPECT_EQ(std::count(sleeps.begin(), sleeps.end(), 10), 0);  // no back-off step
     }

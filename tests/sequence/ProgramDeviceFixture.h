@@ -13,6 +13,7 @@
 #include "RecordingNotifier.h"
 #include "RecordingSoundPlayer.h"
 #include "engine/FlashJob.h"
+#include "engine/JobRecord.h"
 #include "engine/ProgramDevice.h"
 #include "engine/Protocol.h"
 #include "engine/Sounds.h"
@@ -70,6 +71,17 @@ inline Flash expectedFlash(const rw::DeviceModel& model, const std::vector<uint8
     return flash;
 }
 
+// Takes each job's record, noting how many notifications the window had then.
+struct OutcomeRecorder : rw::JobRecorder {
+    RecordingNotifier* notifier = nullptr;
+    std::vector<rw::JobOutcome> outcomes;
+    std::vector<size_t> notificationsBefore;
+    void jobEnded(const rw::JobOutcome& outcome) override {
+        outcomes.push_back(outcome);
+        notificationsBefore.push_back(notifier->records().size());
+    }
+};
+
 // Every run gets a fresh FakeLink whose device records each frame it receives,
 // answers through policy_ and keeps the flash it was sent.
 class ProgramDeviceTest : public ::testing::Test {
@@ -112,6 +124,9 @@ class ProgramDeviceTest : public ::testing::Test {
         notifier_ = std::make_unique<RecordingNotifier>();
         sounds_ = std::make_unique<RecordingSoundPlayer>();
         services_.sound = sounds_.get();
+        recorder_ = OutcomeRecorder{};
+        recorder_.notifier = notifier_.get();
+        services_.recorder = &recorder_;
         frames_.clear();
         flash_.clear();
         policy_ = nullptr;
@@ -119,6 +134,7 @@ class ProgramDeviceTest : public ::testing::Test {
         job_->window = notifier_.get();
         job_->running = 1;
         job_->deviceAddress = 101;
+        job_->port = 1;
         job_->model = &row;
         setImagePath(writeFile(dir_.path() / fileName, intelHex(row.flashStart, image_)));
         return row;
@@ -156,6 +172,7 @@ class ProgramDeviceTest : public ::testing::Test {
     std::vector<uint8_t> image_;
     std::unique_ptr<rw::FlashJob> job_;
     std::unique_ptr<RecordingNotifier> notifier_;
+    OutcomeRecorder recorder_;
     std::unique_ptr<RecordingSoundPlayer> sounds_;
 };
 

@@ -22,6 +22,21 @@ TEST_P(CompleteRun, StatusLinesCrcFramesAndFlash) {
     expected.push_back({Kind::Status, 1, 1, kComplete});
     expected.push_back({Kind::Done, 0, 0, {}});
     EXPECT_EQ(notifier_->records(), expected);
+    // The record went out before the final line reached the window.
+    ASSERT_EQ(recorder_.outcomes.size(), 1u);
+    EXPECT_EQ(recorder_.notificationsBefore[0], expected.size() - 2);
+    const rw::JobOutcome& o = recorder_.outcomes[0];
+    EXPECT_TRUE(o.programmed);
+    EXPECT_FALSE(o.stopped);
+    EXPECT_EQ(o.status, kComplete);
+    EXPECT_EQ(std::make_tuple(o.model, o.address, o.link, o.device, o.baudRate),
+              std::make_tuple(row.name, 101, std::string("COM1"), std::string("/dev/ttyS0"), 0));
+    EXPECT_EQ(std::make_tuple(o.imageLength, o.bytesWritten, o.imageCrc),
+              std::make_tuple(300, 300, int{expectedCrc(row, image_)}));
+    EXPECT_EQ(o.fileSha256.size(), 64u);
+    // Every request up to the record; the closing mode-off comes after it.
+    EXPECT_EQ(o.requests, static_cast<int>(frames_.size()) - (frames_.back()[5] == rw::CMD_MODE));
+    EXPECT_EQ(o.retries, 0);
     EXPECT_EQ(job_->running.load(), 0);
     EXPECT_EQ(job_->image, nullptr);
     EXPECT_EQ(flash_, expectedFlash(row, image_));
