@@ -29,6 +29,16 @@ SerialTransport::SerialTransport(int32_t number, std::string devicePath)
     errorCode = openPort(devicePath) != 0 ? 0 : LINK_FAIL;
 }
 
+SerialTransport::SerialTransport(const std::string& devicePath, NamedByPath)
+    : portSettings(std::make_unique<SerialSettings>()), pathName_(devicePath) {
+    linkKind = LINK_SERIAL;
+    errorCode = openPort(devicePath) != 0 ? 0 : LINK_FAIL;
+}
+
+const char* SerialTransport::linkName() {
+    return pathName_.empty() ? linkText : pathName_.c_str();
+}
+
 SerialTransport::~SerialTransport() {
     if (portHandle != serialport::kInvalidPortHandle) closePort();
 }
@@ -61,7 +71,8 @@ int SerialTransport::openPort(const std::string& devicePath) {
 }
 
 int SerialTransport::openFailed(const std::string& devicePath, const std::string& why) {
-    openFailure_ = std::string(linkText) + " (" + devicePath + "): " + why;
+    openFailure_ = pathName_.empty() ? std::string(linkText) + " (" + devicePath + "): " + why
+                                     : devicePath + ": " + why;
     return 0;
 }
 

@@ -10,14 +10,21 @@ namespace rw {
 
 // A COM port link: 8 data bits, no parity, two stop bits, no flow control,
 // DTR and RTS inactive, 19200 bit/s until setBaudRate. The link's name is
-// "COMN" whatever device stands behind COM port N.
+// "COMN" whatever device stands behind COM port N, or the device's path for a
+// link opened by path.
 class SerialTransport : public Transport {
   public:
     // COM port N on /dev/ttyS<N-1>.
     explicit SerialTransport(int32_t portNumber);
     // COM port N on the given device.
     SerialTransport(int32_t portNumber, std::string devicePath);
+    // The device at devicePath, with no COM number: the link is named by the
+    // path (which may be longer than a COM name's room).
+    struct NamedByPath {};
+    SerialTransport(const std::string& devicePath, NamedByPath);
     ~SerialTransport() override;
+
+    const char* linkName() override;
 
     // Stop-bit code 0 one, 1 one and a half (two on POSIX), 2 two. The code is
     // kept even when the port refuses it; non-zero result = applied.
@@ -75,6 +82,7 @@ class SerialTransport : public Transport {
     uint32_t rateInForce = 0;
     LineErrorCounts lineErrorsSeen;
     std::string openFailure_;
+    std::string pathName_;  // the name of a link opened by path; empty otherwise
 };
 
 }  // namespace rw

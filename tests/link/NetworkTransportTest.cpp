@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "link/SharedUdpTransport.h"
 #include "link/TcpTransport.h"
 #include "link/UdpTransport.h"
 #include "support/LoopbackSockets.h"
@@ -17,7 +18,10 @@ Bytes readReply(rw::Transport& link, uint32_t timeoutMs = 2000) {
     return buffer;
 }
 
-// A link of either kind to a fresh peer on 127.0.0.2; `udpPort` is 0 for TCP.
+// The link kind of a UDP link over the process's shared socket of its port.
+constexpr int kSharedUdp = 100;
+
+// A link of any kind to a fresh peer on 127.0.0.2; `udpPort` is 0 for TCP.
 struct Peer {
     std::unique_ptr<rw::Transport> link;
     Fd peer;
@@ -28,9 +32,13 @@ struct Peer {
 Peer connect(int kind) {
     Peer p;
     uint16_t port = 0;
-    if (kind == rw::LINK_UDP) {
+    if (kind == rw::LINK_UDP || kind == kSharedUdp) {
         p.peer = peerSocket(SOCK_DGRAM, port);
-        p.link = std::make_unique<rw::UdpTransport>(kPeerHost, port);
+        if (kind == kSharedUdp) {
+            p.link = std::make_unique<rw::SharedUdpTransport>(kPeerHost, port);
+        } else {
+            p.link = std::make_unique<rw::UdpTransport>(kPeerHost, port);
+        }
         p.udpPort = port;
     } else {
         Fd listener = peerSocket(SOCK_STREAM, port, 4);
@@ -78,14 +86,14 @@ TEST(SocketTransport, PurgeDiscardsOneReceiveOfAtMost256Bytes) {
     // UDP: the first of two waiting datagrams, cut at 256; TCP: 256 of 300 bytes.
     Bytes stream(300);
     for (size_t i = 0; i < stream.size(); ++i) stream[i] = static_cast<uint8_t>(i);
-    for (const int kind : {rw::LINK_UDP, rw::LINK_TCP}) {
+    for (const int kind : {rw::LINK_UDP, kSharedUdp, rw::LINK_TCP}) {
         SCOPED_TRACE(kind);
         Peer p = connect(kind);
         p.sends(stream);
-        if (kind == rw::LINK_UDP) p.sends(bytesOf("second"));
+        if (kind != rw::LINK_TCP) p.sends(bytesOf("second"));
         ASSERT_TRUE(within2s([&] { return p.link->inputAvailable() != 0; }));
         EXPECT_EQ(p.link->purgeInput(), 256);
-        EXPECT_EQ(readReply(*p.link), kind == rw::LINK_UDP
+        EXPECT_EQ(readReply(*p.link), kind != rw::LINK_TCP
                                           ? bytesOf("second")
                                           : Bytes(stream.begin() + 256, stream.end()));
         EXPECT_EQ(p.link->purgeInput(), 0) << "nothing left to purge";
@@ -163,10 +171,52 @@ TEST_P(NetworkLinks, WaitEndsAtTheTimeOutOrWithTheReply) {
     EXPECT_LT(tookMs, 2500) << "the wait ends with the reply, not at the time-out";
 }
 
-INSTANTIATE_TEST_SUITE_P(UdpAndTcp, NetworkLinks, ::testing::Values(rw::LINK_UDP, rw::LINK_TCP),
+INSTANTIATE_TEST_SUITE_P(UdpAndTcp, NetworkLinks,
+                         ::testing::Values(rw::LINK_UDP, kSharedUdp, rw::LINK_TCP),
                          [](const auto& test) {
-                             return test.param == rw::LINK_UDP ? "Udp" : "Tcp";
+                             return test.param == rw::LINK_UDP ? "Udp"
+                                    : test.param == kSharedUdp ? "SharedUdp"
+                                                               : "Tcp";
                          });
+
+TEST(SharedUdpTransport, LinksToTwoHostsOnOnePortShareItsSocketAndEachGetsItsHostsDatagrams) {
+    uint16_t port = 0;
+    Fd deviceA = peerSocket(SOCK_DGRAM, port);
+    Fd deviceB(::socket(AF_INET, SOCK_DGRAM, 0));
+    const int on = 1;
+    setsockopt(deviceB.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    const sockaddr_in addressB = addressOf("127.0.0.3", port);
+    ASSERT_EQ(::bind(deviceB.get(), reinterpret_cast<const sockaddr*>(&addressB), sizeof addressB),
+              0);
+    uint16_t strangerPort = 0;
+    Fd stranger = peerSocket(SOCK_DGRAM, strangerPort, -1, true, "127.0.0.4");
+
+    rw::SharedUdpTransport linkA(kPeerHost, port), linkB("127.0.0.3", port);
+    ASSERT_EQ(linkA.lastError(), 0);
+    ASSERT_EQ(linkB.lastError(), 0);
+    EXPECT_STREQ(linkB.linkName(), ("UDP 127.0.0.3:" + std::to_string(port)).c_str());
+    EXPECT_EQ(rw::SharedUdpTransport(kPeerHost, port).lastError(), rw::LINK_FAIL)
+        << "one link per host and port: a second would take the first one's replies";
+
+    ASSERT_EQ(linkA.writeString("to A"), 4u);
+    ASSERT_EQ(linkB.writeString("to B"), 4u);
+    uint16_t fromA = 0, fromB = 0;
+    EXPECT_EQ(receive(deviceA.get(), 1, &fromA), bytesOf("to A"));
+    EXPECT_EQ(receive(deviceB.get(), 1, &fromB), bytesOf("to B"));
+    EXPECT_EQ(fromA, port) << "datagrams leave from the port they go to";
+    EXPECT_EQ(fromB, port);
+
+    // Replies of both hosts (and a stranger's) arrive before either link reads.
+    sendBytes(stranger.get(), bytesOf("forged"), port);
+    sendBytes(deviceB.get(), bytesOf("B1"), port);
+    sendBytes(deviceA.get(), bytesOf("A1"), port);
+    sendBytes(deviceB.get(), bytesOf("B2"), port);
+    EXPECT_EQ(readReply(linkA), bytesOf("A1"));
+    EXPECT_EQ(readReply(linkB), bytesOf("B1"));
+    EXPECT_EQ(readReply(linkB), bytesOf("B2"));
+    EXPECT_EQ(readReply(linkA, 50), Bytes{}) << "nothing from another host reaches a link";
+    EXPECT_EQ(readReply(linkB, 0), Bytes{});
+}
 
 TEST(SocketTransport, HostTextsThatDoNotResolveFailTheLinkAndKeepItsCutName) {
     // A label longer than 63 characters cannot be put into a DNS query, so the

@@ -236,7 +236,8 @@ std::optional<std::string> openFailureOfUnprivilegedProcess(const std::string& p
 
 TEST_F(SerialOverPty, AFailedOpenNamesThePortItsDeviceAndTheCause) {
     TempDir dir;
-    const std::string missing = (dir.path() / "ttyUSB9").string();
+    // Longer than a COM name's room, as /dev/serial/by-id names often are.
+    const std::string missing = (dir.path() / ("usb-" + std::string(64, 'x') + "-port0")).string();
     const std::string plain = writeFile(dir.path() / "notes.txt", "text").string();
     const struct {
         std::string device;
@@ -257,6 +258,10 @@ TEST_F(SerialOverPty, AFailedOpenNamesThePortItsDeviceAndTheCause) {
             rw::SerialTransport failed(kTestPort, c.device);
             EXPECT_EQ(failed.lastError(), rw::LINK_FAIL);
             EXPECT_EQ(failed.openFailure(), expected);
+            // Opened by path, the link is named by it, however long it is.
+            rw::SerialTransport byPath(c.device, rw::SerialTransport::NamedByPath{});
+            EXPECT_STREQ(byPath.linkName(), c.device.c_str());
+            EXPECT_EQ(byPath.openFailure(), c.device + ": " + c.cause);
             continue;
         }
         const std::optional<std::string> failure = openFailureOfUnprivilegedProcess(c.device);
