@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -133,6 +134,7 @@ bool JobController::start(const GoForm& form) {
     workerOnRecord_ = true;
     doneReceived_ = false;
     aborted_ = false;
+    beginRecord(form);
     view_.startThreads(job);
     view_.refresh();
     if (observer_ != nullptr) observer_->jobStarted(job);
@@ -149,9 +151,16 @@ bool JobController::refuse(const std::string& status, const std::string& imageFi
 }
 
 void JobController::abort() {
+    abortJob(kAbortedStatus, true);
+}
+
+void JobController::abortJob(const std::string& stopStatus, bool byOperator) {
     if (job_ == nullptr) return;
     switch (state_) {
         case JobState::Running:
+            // The record tells an operator's stop from a failure; the stall
+            // limit's stop is a failure.
+            if (record_ != nullptr) record_->markStopped(stopStatus, byOperator);
             showStatus(kAbortedStatus);
             job_->running = 0;
             job_->failed = 1;
@@ -178,7 +187,8 @@ void JobController::abort() {
 
 void JobController::stopTheList() {
     view_.stopQueuePause();
-    pendingQueue().clear();
+    pending_->clear();
+    listTaken_ = 0;
     queuedGoDue_ = false;
     showStatus(kAbortedStatus);
     job_->failed = 1;
@@ -191,6 +201,7 @@ bool JobController::deviceListTaken() const {
 
 void JobController::listConfirmed() {
     if (job_ == nullptr) return;
+    listTaken_ = 0;      // a new list: positions count from its start
     goWaiting_ = false;  // the list supersedes a single Go
     switch (state_) {
         case JobState::Idle:
@@ -209,6 +220,9 @@ void JobController::listConfirmed() {
 }
 
 void JobController::close() {
+    // Closing mid-job stops the device: its record says aborted.
+    if (state_ == JobState::Running && record_ != nullptr)
+        record_->markStopped(kAbortedStatus, true);
     state_ = JobState::Closing;
     view_.stopQueuePause();
     goWaiting_ = listWaiting_ = queuedGoDue_ = false;
@@ -220,7 +234,7 @@ void JobController::abortForStall(int seconds) {
     char line[64];
     std::snprintf(line, sizeof line, "NO BLOCK WRITTEN FOR %d SECONDS", seconds);
     logLine(line);
-    abort();
+    abortJob(line, false);
 }
 
 void JobController::queuePauseElapsed() {
@@ -237,7 +251,9 @@ void JobController::startQueued() {
     state_ = JobState::Idle;
     view_.setButtons(false);  // as after the last job, should the start be refused
     view_.refresh();
+    queuedStart_ = true;
     startFromForm();
+    queuedStart_ = false;
 }
 
 void JobController::showStatus(const std::string& text, const std::string& detail) {
@@ -265,6 +281,7 @@ void JobController::showFlashStatus(const std::string& text, const std::string& 
     if (!aborted_ || ended) showStatus(text, detail);
     view_.setElapsed(elapsedText());
     if (ended) {
+        checkRecordWritten();
         view_.setButtons(false);
         if (state_ == JobState::Running) state_ = JobState::WindingDown;
     }
@@ -294,35 +311,39 @@ void JobController::flashDone(int failed) {
         return;
     }
     doneReceived_ = true;
+    checkRecordWritten();
     if (state_ == JobState::Running) {
         view_.setButtons(false);
         state_ = JobState::WindingDown;
     }
     if (failed) {
         const auto address = static_cast<uint16_t>(job_->deviceAddress);
-        AddressList& failures = failedList();
+        AddressList& failures = *failed_;
         if (std::find(failures.begin(), failures.end(), address) == failures.end()) {
             failures.push_back(address);
         }
     }
-    goWaiting_ = goWaiting_ && pendingQueue().empty();  // a queued run goes first
+    goWaiting_ = goWaiting_ && pending_->empty();  // a queued run goes first
     nextInQueue();
     view_.refresh();
 }
 
 void JobController::nextInQueue() {
-    AddressList& queue = pendingQueue();
+    AddressList& queue = *pending_;
     if (!queue.empty()) {
         const uint16_t next = queue.front();
         queue.erase(queue.begin());
+        if (listTaken_ == 0) listLength_ = static_cast<int>(queue.size()) + 1;
+        ++listTaken_;
         view_.setAddress(next);
         state_ = JobState::QueuePause;
         queuedGoDue_ = false;
         view_.setButtons(true);
         view_.startQueuePause(queuePauseMs_);
         view_.refresh();
-    } else if (failedList().size() > 1) {
-        view_.openRetryList();
+    } else {
+        listTaken_ = 0;
+        if (failed_->size() > 1) view_.openRetryList();
     }
 }
 
@@ -373,6 +394,56 @@ std::string JobController::elapsedText() const {
     char text[48];
     std::snprintf(text, sizeof text, "%0.1f seconds", elapsedMs * 0.001);
     return text;
+}
+
+void JobController::setRecord(std::string path, std::string program,
+                              std::unique_ptr<RecordFile> file) {
+    record_.reset();
+    recordProblem_.clear();
+    if (path.empty() || path == "-") return;
+    recordPath_ = std::move(path);
+    recordProgram_ = std::move(program);
+    record_ = std::make_unique<ProductionRecord>(std::move(file));
+}
+
+void JobController::beginRecord(const GoForm& form) {
+    job_->recorder = nullptr;
+    if (record_ == nullptr) return;
+    std::string error;
+    if (!record_->open(recordPath_, error)) {
+        noteRecordProblem("production record " + error);
+        return;
+    }
+    RecordContext context;
+    context.program = recordProgram_;
+    context.station = stationName();
+    context.user = userName();
+    context.started = std::chrono::system_clock::now();
+    if (queuedStart_) {
+        context.queuePosition = listTaken_;
+        context.queueLength = listLength_;
+    }
+    context.plan = form.plan;
+    context.planLine = form.planLine;
+    record_->beginJob(std::move(context));
+    job_->recorder = record_.get();
+}
+
+void JobController::checkRecordWritten() {
+    if (job_ == nullptr || job_->recorder == nullptr) return;
+    const std::string error = record_->lastError();
+    if (error.empty()) {
+        recordProblem_.clear();
+    } else {
+        noteRecordProblem("production record " + recordPath_ + ": " + error);
+    }
+}
+
+void JobController::noteRecordProblem(const std::string& reason) {
+    recordProblem_ = reason;
+    if (recordProblemsTold_.insert(reason).second && observer_ != nullptr) {
+        observer_->recordProblem(reason);
+    }
 }
 
 }  // namespace rw

@@ -1,9 +1,13 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <set>
 #include <string>
 
+#include "control/AddressLists.h"
 #include "control/JobView.h"
+#include "control/ProductionRecord.h"
 #include "engine/DeviceModel.h"
 
 namespace rw {
@@ -37,6 +41,18 @@ class JobController {
     FlashJob* job() const { return job_; }
     void setObserver(JobObserver* observer) { observer_ = observer; }
     void setQueuePauseMs(int ms) { queuePauseMs_ = ms; }
+    // The address queue and failed list this controller drives (by default the
+    // process-wide ones); a host with several controllers gives each its own.
+    void setLists(AddressList& pending, AddressList& failed) {
+        pending_ = &pending;
+        failed_ = &failed;
+    }
+    // The production record: every job that starts a worker appends one line to
+    // `path` ("" or "-": no record). `program` names us in it ("romwright 1.1.0.4").
+    void setRecord(std::string path, std::string program,
+                   std::unique_ptr<RecordFile> file = posixRecordFile());
+    // Why the production record could not be written; empty once a line went out.
+    const std::string& recordProblem() const { return recordProblem_; }
     // The "%c" date and time of log lines; replaced by tests.
     void setLocalTime(std::function<std::string()> localTime) { localTime_ = std::move(localTime); }
 
@@ -93,6 +109,15 @@ class JobController {
     // Takes the next queued address into the pause, or offers the retry.
     void nextInQueue();
     void stopTheList();
+    // The job that starts now gets its record file opened and its context.
+    void beginRecord(const GoForm& form);
+    // The last append's failure (or the open's), told once per reason.
+    void noteRecordProblem(const std::string& reason);
+    // After the job's append: its failure, if any, is noted.
+    void checkRecordWritten();
+    // Abort's steps; `byOperator` false for the stall limit (the job failed).
+    // `stopStatus`: the record's status should the job end without a final line.
+    void abortJob(const std::string& stopStatus, bool byOperator);
 
     JobView& view_;
     Clock& clock_;
@@ -110,6 +135,16 @@ class JobController {
     bool listWaiting_ = false;   // a confirmed list waits for the worker to end
     bool queuedGoDue_ = false;   // the pause is over; the queued Go waits for the worker
     uint32_t startTick_ = 0;
+    AddressList* pending_ = &pendingQueue();
+    AddressList* failed_ = &failedList();
+    int listTaken_ = 0;   // addresses taken from the current list so far; 0: no list under way
+    int listLength_ = 0;  // the list's length when its first address was taken
+    bool queuedStart_ = false;  // the Go under way was taken from the list
+    std::unique_ptr<ProductionRecord> record_;
+    std::string recordPath_;
+    std::string recordProgram_;
+    std::string recordProblem_;
+    std::set<std::string> recordProblemsTold_;
     std::string statusDetail_;
 };
 

@@ -16,6 +16,8 @@ struct GoForm {
     std::string hostPort;   // network links: "host:port" or "host"
     int modelRow = -1;      // row of the model table; -1 when no model is selected
     int portIndex = -1;     // COM list index (COM1 = 0); -1 when none is selected
+    std::string plan;       // a batch's plan file and the device's line in it, for the record
+    int planLine = 0;
 };
 
 // What the job controller asks of the window that shows a job. The setters only
@@ -73,6 +75,8 @@ class JobObserver {
     }
     // A logged line, as the log file has it (without CR LF).
     virtual void lineLogged(const std::string& line) { (void)line; }
+    // The production record could not be written (each reason once); programming goes on.
+    virtual void recordProblem(const std::string& reason) { (void)reason; }
 };
 
 }  // namespace rw

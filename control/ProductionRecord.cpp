@@ -112,13 +112,22 @@ void ProductionRecord::beginJob(RecordContext context) {
     std::lock_guard lock(mutex_);
     context_ = std::move(context);
     aborted_ = false;
+    stopStatus_.clear();
+}
+
+void ProductionRecord::markStopped(std::string status, bool byOperator) {
+    std::lock_guard lock(mutex_);
+    stopStatus_ = std::move(status);
+    aborted_ = byOperator;
 }
 
 void ProductionRecord::jobEnded(const JobOutcome& outcome) {
     std::lock_guard lock(mutex_);
     if (!open_) return;
+    JobOutcome told = outcome;
+    if (told.status.empty() && told.stopped) told.status = stopStatus_;
     const std::string text =
-        line(context_, outcome, resultOf(outcome, aborted_), std::chrono::system_clock::now());
+        line(context_, told, resultOf(told, aborted_), std::chrono::system_clock::now());
     lastError_.clear();
     if (!file_->lock()) {
         lastError_ = std::string("cannot lock the record file: ") + std::strerror(errno);

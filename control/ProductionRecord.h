@@ -59,9 +59,11 @@ class ProductionRecord : public JobRecorder {
     bool open(const std::string& path, std::string& error);
     // The job that starts now.
     void beginJob(RecordContext context);
-    // The job was stopped by the operator (Abort, Escape, a signal, closing the
-    // window): a job that ends unprogrammed after this is "aborted", not "failed".
-    void markAborted() { aborted_ = true; }
+    // The job is being stopped: by the operator (Abort, Escape, a signal,
+    // closing the window), so that a job that ends unprogrammed after this is
+    // "aborted", not "failed"; or by the stall limit (still "failed"). `status`
+    // is the record's status when the job ends without a final line of its own.
+    void markStopped(std::string status, bool byOperator);
 
     // Programming thread: appends the job's line. Without an open file, nothing.
     void jobEnded(const JobOutcome& outcome) override;
@@ -76,7 +78,8 @@ class ProductionRecord : public JobRecorder {
     std::unique_ptr<RecordFile> file_;
     bool open_ = false;
     RecordContext context_;
-    std::atomic<bool> aborted_{false};
+    bool aborted_ = false;
+    std::string stopStatus_;
     mutable std::mutex mutex_;  // threads of one process share one file description
     std::string lastError_;
 };

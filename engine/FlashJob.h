@@ -11,6 +11,7 @@
 namespace rw {
 
 class JobNotifier;
+class JobRecorder;
 struct WorkerServices;
 
 // Frame buffer size of the job record; the longest request is 141 bytes.
@@ -46,6 +47,8 @@ struct FlashJob {
     int32_t retryCount = 0;            // tries beyond each request's first
     std::unique_ptr<uint8_t[]> image;  // flashEnd bytes of the model while a job runs
     JobNotifier* window = nullptr;
+    // Keeps the production record of this job: one line, before its final status. Null: none.
+    JobRecorder* recorder = nullptr;
     std::FILE* logFile = nullptr;
     WorkerThread workerThread;
     const DeviceModel* model = nullptr;

@@ -250,7 +250,7 @@ std::optional<std::string> DeviceRun::crcSteps() {
 }
 
 void DeviceRun::record(const std::string& finalLine) {
-    if (recorded_ || services_.recorder == nullptr) return;
+    if (recorded_ || job_.recorder == nullptr) return;
     recorded_ = true;
     JobOutcome outcome;
     outcome.programmed = finalLine == kCompleteLine;
@@ -272,7 +272,7 @@ void DeviceRun::record(const std::string& finalLine) {
     outcome.bytesWritten = job_.bytesWritten;
     outcome.requests = job_.requestCount;
     outcome.retries = job_.retryCount;
-    services_.recorder->jobEnded(outcome);
+    job_.recorder->jobEnded(outcome);
 }
 
 unsigned DeviceRun::finish() {

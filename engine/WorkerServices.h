@@ -8,7 +8,6 @@
 namespace rw {
 
 class Clock;
-class JobRecorder;
 class SoundPlayer;
 class Transport;
 struct FlashJob;
@@ -27,8 +26,6 @@ struct WorkerServices {
     std::function<std::string(int portNumber)> serialPortPath;
     // The request sequence this job's requests advance; null: the process-wide one.
     std::atomic<uint8_t>* requestSequence = nullptr;
-    // Keeps the production record: one line per job, before its final status.
-    JobRecorder* recorder = nullptr;
     // Creates the link for the job's linkKind; empty: the real links.
     std::function<std::unique_ptr<Transport>(FlashJob&)> makeLink;
 

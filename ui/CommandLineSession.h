@@ -47,6 +47,7 @@ class CommandLineSession : public QObject, public JobObserver {
     void startRefused(const std::string& status, const std::string& imageFile) override;
     void jobStatus(const FlashJob& job, int ended, int logged, uint32_t elapsedMs) override;
     void lineLogged(const std::string& line) override;
+    void recordProblem(const std::string& reason) override { warning(reason); }
 
   private:
     void clearProgress();

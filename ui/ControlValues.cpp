@@ -1,6 +1,7 @@
 #include "ui/ControlValues.h"
 
 #include <QLabel>
+#include <QStringList>
 
 namespace rw {
 
@@ -11,8 +12,11 @@ std::optional<int> parseEditInteger(const QString& text) {
     return value;
 }
 
-void showFailure(QLabel& statusLine, bool failed, const std::string& why) {
-    const QString tip = failed ? QString::fromLocal8Bit(why.c_str()) : QString();
+void showFailure(QLabel& statusLine, bool failed, const std::string& why, const std::string& note) {
+    QStringList lines;
+    if (failed && !why.empty()) lines << QString::fromLocal8Bit(why.c_str());
+    if (!note.empty()) lines << QString::fromLocal8Bit(note.c_str());
+    const QString tip = lines.join(u'\n');
     if (statusLine.toolTip() != tip) statusLine.setToolTip(tip);
     if (statusLine.autoFillBackground() == failed) return;
     if (failed) {

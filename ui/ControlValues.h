@@ -21,7 +21,9 @@ void setTextIfChanged(Control& control, const QString& text) {
 
 // The status line is white on red while the job has failed, in the window's
 // own colours otherwise; while failed its tooltip says why, when that is known
-// (`why`, in the local 8-bit encoding; empty: no tooltip).
-void showFailure(QLabel& statusLine, bool failed, const std::string& why = {});
+// (`why`, in the local 8-bit encoding; empty: no tooltip). `note`, when not
+// empty, is in the tooltip whatever the status (a problem beside the job's own).
+void showFailure(QLabel& statusLine, bool failed, const std::string& why = {},
+                 const std::string& note = {});
 
 }  // namespace rw

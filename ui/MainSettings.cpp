@@ -29,6 +29,7 @@ MainSettings MainSettings::read(int modelRows) {
     if (s.device < 0 || s.device >= modelRows) s.device = 0;
     s.port = store->value(QStringLiteral("Port"), s.port).toInt();
     s.stallSeconds = store->value(QStringLiteral("StallSeconds"), s.stallSeconds).toInt();
+    s.recordFile = store->value(QStringLiteral("RecordFile")).toString();
     store->endGroup();
     for (size_t i = 0; i < s.ports.size(); ++i) {
         s.ports[i] = store->value(portKey(i)).toString().toStdString();

@@ -16,13 +16,15 @@ struct MainSettings {
     int device = 0;         // model row; a stored value outside 0..rows-1 counts as 0
     int port = 0;           // COM list index
     int stallSeconds = 60;  // command-line stall limit; 0 = none
+    // The production record file; empty: Production.jsonl in the data folder; "-": none.
+    QString recordFile;
     // The group "Ports": COMN=/dev/... for COM port number N; empty: no entry.
     ComPortPaths ports;
 
     // The stored values, or the defaults above for the keys not stored.
     static MainSettings read(int modelRows);
     // Writes IP, File, Sounds, Device, Port, Driver, Address and BaudRate, in
-    // that order (StallSeconds is only read), then the given ports' entries.
+    // that order (StallSeconds and RecordFile are only read), then the given ports' entries.
     void write(const QString& soundScheme, const ComPortPaths& portEntries) const;
 };
 

@@ -111,6 +111,10 @@ void ProgrammerDialog::construct() {
     const std::string logPath = dataFolder() + "Romwright.log";
     job_->logFile = std::fopen(logPath.c_str(), "w");
     controller_.setJob(job_.get());
+    const std::string recordFile = settings_.recordFile.isEmpty()
+                                       ? dataFolder() + "Production.jsonl"
+                                       : settings_.recordFile.toLocal8Bit().toStdString();
+    controller_.setRecord(recordFile, "romwright " ROMWRIGHT_VERSION);
 }
 
 void ProgrammerDialog::connectControls() {
@@ -278,7 +282,8 @@ void ProgrammerDialog::browse() {
 }
 
 void ProgrammerDialog::refreshStatusColour() {
-    showFailure(*statusLabel, job_ && job_->failed.load() != 0, controller_.statusDetail());
+    showFailure(*statusLabel, job_ && job_->failed.load() != 0, controller_.statusDetail(),
+                controller_.recordProblem());
 }
 
 void ProgrammerDialog::systemCommand(int id) {

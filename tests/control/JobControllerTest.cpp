@@ -1,5 +1,6 @@
 // The job controller's state machine: every command in every state, then the
 // runs that went wrong before (queued Go, quick retry, late Escape, second Abort).
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -392,6 +393,21 @@ TEST_F(ControllerTest, ElapsedTimeSurvivesTheTickCountWrapping) {
     EXPECT_EQ(controller.elapsedText(), "2.5 seconds");
     controller.flashCrc(10);
     EXPECT_EQ(view.lines.back(), "CRC8 = 0a hex");
+}
+
+TEST_F(ControllerTest, ClosingTheWindowMidJobRecordsTheDeviceAborted) {
+    const std::filesystem::path path = dir.path() / "Production.jsonl";
+    controller.setRecord(path.string(), "romwright test");
+    controller.go();
+    ASSERT_NE(job.recorder, nullptr) << "the controller hands the job its recorder";
+    controller.close();
+    rw::JobOutcome stopped;  // what the worker reports once it has wound down
+    stopped.stopped = true;
+    job.recorder->jobEnded(stopped);
+    const std::string line = readFile(path);
+    EXPECT_NE(line.find(R"("result":"aborted","status":"Flash Download Aborted...")"),
+              std::string::npos)
+        << line;
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <chrono>
 #include <deque>
 #include <mutex>
+#include <nlohmann/json.hpp>
+#include <sstream>
 
 #include "ControllerHarness.h"
 #include "engine/JobNotifier.h"
@@ -15,6 +17,16 @@
 
 namespace rwtest {
 namespace {
+
+using Json = nlohmann::json;
+
+// The production record's lines, each parsed.
+std::vector<Json> recordLines(const std::filesystem::path& path) {
+    std::vector<Json> lines;
+    std::istringstream text(readFile(path));
+    for (std::string line; std::getline(text, line);) lines.push_back(Json::parse(line));
+    return lines;
+}
 
 class LoopView : public RecordingView, public rw::JobNotifier {
   public:
@@ -134,6 +146,7 @@ class JobRunTest : public ::testing::Test {
 };
 
 TEST_F(JobRunTest, AQueuedRunProgramsEachAddressOnceAndCollectsTheFailures) {
+    controller.setRecord((dir.path() / "Production.jsonl").string(), "romwright test");
     rw::pendingQueue() = {5, 9, 11};
     controller.listConfirmed();
     ASSERT_TRUE(view.runUntilIdle());
@@ -141,6 +154,69 @@ TEST_F(JobRunTest, AQueuedRunProgramsEachAddressOnceAndCollectsTheFailures) {
     EXPECT_EQ(rw::failedList(), rw::AddressList{9});
     EXPECT_EQ(view.status, "*** FLASH PROGRAMMING COMPLETE ***");
     EXPECT_EQ(job.failed, 0);
+    // One record per device, in order, with its place in the list.
+    const std::vector<Json> records = recordLines(dir.path() / "Production.jsonl");
+    ASSERT_EQ(records.size(), 3u);
+    const char* results[] = {"programmed", "failed", "programmed"};
+    for (size_t i = 0; i < records.size(); ++i) {
+        EXPECT_EQ(records[i]["address"], view.linkAddresses[i]);
+        EXPECT_EQ(records[i]["result"], results[i]);
+        EXPECT_EQ(records[i]["queue"], Json({{"position", i + 1}, {"length", 3}}));
+    }
+    EXPECT_EQ(records[1]["status"], "9: PERMISSION DENIED");
+    EXPECT_EQ(records[0]["program"], "romwright test");
+    EXPECT_EQ(controller.recordProblem(), "");
+}
+
+// However a device is stopped, its record says how; an unwritable record file
+// stops nothing and is told once.
+TEST_F(JobRunTest, StoppedDevicesAreRecordedAsTheOperatorOrTheStallLimitLeftThem) {
+    struct Observer : rw::JobObserver {
+        std::vector<std::string> problems;
+        void recordProblem(const std::string& reason) override { problems.push_back(reason); }
+    } observer;
+    controller.setObserver(&observer);
+    const struct {
+        const char* stop;  // at address 5's first block
+        const char* result5;
+        const char* recordFile;
+    } cases[] = {
+        {"abort", "aborted", "Production.jsonl"},
+        {"stall", "failed", "Production.jsonl"},
+        {"none", "programmed", "-"},
+        {"none", "programmed", "missing/Production.jsonl"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stop + std::string(" ") + c.recordFile);
+        const std::filesystem::path path = dir.path() / c.recordFile;
+        std::filesystem::remove(path);
+        observer.problems.clear();
+        const bool off = c.recordFile == std::string("-");
+        controller.setRecord(off ? "-" : path.string(), "romwright test");
+        const std::string stop = c.stop;
+        view.onStatus = [this, stop](rw::FlashJob& j) {
+            if (j.deviceAddress != 5 || std::string(j.statusText).rfind("FLASHING", 0) != 0) return;
+            if (stop == "abort") controller.abort();
+            if (stop == "stall") controller.abortForStall(60);
+        };
+        rw::failedList().clear();
+        rw::pendingQueue() = {5, 11};
+        controller.listConfirmed();
+        ASSERT_TRUE(view.runUntilIdle());
+        EXPECT_EQ(view.status, "*** FLASH PROGRAMMING COMPLETE ***");
+        const bool recorded = c.recordFile == std::string("Production.jsonl");
+        if (recorded) {
+            const std::vector<Json> records = recordLines(path);
+            ASSERT_EQ(records.size(), 2u);
+            EXPECT_EQ(records[0]["result"], c.result5);
+            EXPECT_EQ(records[1]["result"], "programmed");
+        }
+        EXPECT_EQ(std::filesystem::exists(path), recorded);
+        const bool unwritable = c.recordFile[0] == 'm';
+        EXPECT_EQ(observer.problems.size(), unwritable ? 1u : 0u) << "told once for two jobs";
+        EXPECT_EQ(!controller.recordProblem().empty(), unwritable);
+    }
+    controller.setObserver(nullptr);
 }
 
 TEST_F(JobRunTest, AbortStopsOnlyTheCurrentDeviceAndEscapeAfterTheEndChangesNothing) {

@@ -148,16 +148,19 @@ TEST(ProductionRecord, AStoppedJobIsAbortedOnlyWhenTheOperatorStoppedIt) {
         std::string error;
         ASSERT_TRUE(record.open(path, error)) << error;
         record.beginJob({});
-        if (c.operatorAbort) record.markAborted();
+        record.markStopped("STOPPED", c.operatorAbort);
         rw::JobOutcome outcome = serialOutcome();
         outcome.programmed = c.programmed;
         outcome.stopped = c.stopped;
+        if (!c.programmed) outcome.status.clear();  // ended without a final line
         record.jobEnded(outcome);
         EXPECT_EQ(record.lastError(), "");
         std::istringstream lines(readFile(path));
         std::string last;
         for (std::string l; std::getline(lines, l);) last = l;
         EXPECT_EQ(Json::parse(last)["result"], c.result);
+        // A stopped job without a final line has the stop's own status.
+        EXPECT_EQ(Json::parse(last)["status"] == "STOPPED", c.stopped && !c.programmed);
     }
     rw::ProductionRecord unwritable;
     std::string error;

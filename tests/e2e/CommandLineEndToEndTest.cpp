@@ -2,11 +2,13 @@
 // romwright-sim over TCP: exit codes, printed lines, the log file, SIGTERM, the
 // stall limit, a serial port that does not open, and settings left as they were.
 #include <gtest/gtest.h>
+#include <nettle/sha2.h>
 #include <signal.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "support/ChildProcess.h"
@@ -21,6 +23,22 @@ const std::string kModel = "KVTC/1-4255";  // flash from 1000h
 const std::string kFlash = "FLASHING KVTC/1-4255 @ 5...";
 const std::string kStalled = "NO BLOCK WRITTEN FOR 1 SECONDS";
 const Lines kJob{kModel, "5", "38400", "IMAGE"};  // IMAGE: the test's HEX file
+
+// The SHA-256 of a file's bytes, in lower-case hex.
+std::string sha256Hex(const std::string& bytes) {
+    sha256_ctx context;
+    sha256_init(&context);
+    sha256_update(&context, bytes.size(), reinterpret_cast<const uint8_t*>(bytes.data()));
+    uint8_t digest[SHA256_DIGEST_SIZE];
+    sha256_digest(&context, sizeof digest, digest);
+    std::string hex;
+    for (uint8_t byte : digest) {
+        char pair[3];
+        std::snprintf(pair, sizeof pair, "%02x", byte);
+        hex += pair;
+    }
+    return hex;
+}
 
 // The status part of "<date and time>  STATUS" lines; in the C locale "%c" is
 // 24 characters ("Sun Dec  6 21:19:17 2026").
@@ -46,6 +64,7 @@ class CommandLine : public ::testing::Test {
                                        "--tcp", "127.0.0.2:0"});
         const std::optional<std::string> endpoint = startSimulator(sim_, simArgs);
         ASSERT_TRUE(endpoint);
+        endpoint_ = *endpoint;
         const std::string link = serial ? "Driver=1\n[Ports]\nCOM1=" + home + "/ttyUSB9\n"
                                         : "Driver=2\nIP=" + *endpoint + "\n";
         settings_ = "[Info]\nSounds=\nStallSeconds=" + std::to_string(stallSeconds) + "\n" + link;
@@ -81,7 +100,8 @@ class CommandLine : public ::testing::Test {
     std::string file(const char* name) const { return readFile(home_->path() / name); }
 
     std::unique_ptr<TempDir> home_;
-    std::string settings_;  // as written before the run
+    std::string settings_;                 // as written before the run
+    std::optional<std::string> endpoint_;  // the simulator's host:port
     ChildProcess sim_;
     ChildProcess program_;
 };
@@ -140,6 +160,23 @@ TEST_F(CommandLine, JobsRefusalsSigtermAndTheStallLimit) {
                   !c.args.empty());
         EXPECT_EQ(file("config/KVT Controls/romwright.conf"), settings_)
             << "a command line writes no setting";
+        // A job that started has one production record line; a refused Go none.
+        const std::string records = file("data/KVT/Romwright/Production.jsonl");
+        if (c.printed.empty()) {
+            EXPECT_EQ(records, "");
+        } else {
+            ASSERT_EQ(std::count(records.begin(), records.end(), '\n'), 1) << records;
+            const auto record = nlohmann::json::parse(records);
+            const char* result = c.exitCode == 0 ? "programmed" : c.sigterm ? "aborted" : "failed";
+            EXPECT_EQ(record["result"], result);
+            EXPECT_EQ(record["status"], c.sigterm ? "Flash Download Aborted..." : c.printed.back());
+            EXPECT_EQ(record["link"], c.serial ? "COM1" : "TCP " + *endpoint_);
+            if (c.serial) {
+                EXPECT_EQ(record["device"], home_->str() + "/ttyUSB9");
+            } else {
+                EXPECT_EQ(record["fileSha256"], sha256Hex(file("image.hex")));
+            }
+        }
         sim_.stop();
     }
 }

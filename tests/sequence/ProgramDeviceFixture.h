@@ -126,12 +126,12 @@ class ProgramDeviceTest : public ::testing::Test {
         services_.sound = sounds_.get();
         recorder_ = OutcomeRecorder{};
         recorder_.notifier = notifier_.get();
-        services_.recorder = &recorder_;
         frames_.clear();
         flash_.clear();
         policy_ = nullptr;
         clock_.clearSleeps();
         job_->window = notifier_.get();
+        job_->recorder = &recorder_;
         job_->running = 1;
         job_->deviceAddress = 101;
         job_->port = 1;

@@ -269,6 +269,11 @@ TEST_F(MainWindowTest, ComListNamesTheDevicesPresentAndAPortThatFailsToOpenSaysW
         addFakeSerialEntry(root.path(), entry);
     writeSetting("Ports/COM2", "/dev/ttyACM7");
     writeSetting("Info/File", QString::fromStdString(hexPath_));
+    // A record file that cannot be written: the tooltip says so beside the job's own cause.
+    const std::string records = root.str() + "/missing/Production.jsonl";
+    writeSetting("Info/RecordFile", QString::fromStdString(records));
+    const QString recordProblem =
+        QString::fromStdString("production record " + records + ": No such file or directory");
     rw::DialogOptions options;  // the real links
     options.serialRoot = QString::fromStdString(root.str());
     options.siblingServer = QStringLiteral("romwright-test-no-sibling-%1").arg(::getpid());
@@ -309,13 +314,13 @@ TEST_F(MainWindowTest, ComListNamesTheDevicesPresentAndAPortThatFailsToOpenSaysW
     EXPECT_EQ(shown(dialog->statusLabel), "COM1 PORT INITIALIZE ERROR");
     EXPECT_TRUE(statusIsRed(*dialog));
     EXPECT_EQ(dialog->statusLabel->toolTip(),
-              "COM1 (/dev/serial/by-id/usb-Test_A): no such device");
+              "COM1 (/dev/serial/by-id/usb-Test_A): no such device\n" + recordProblem);
     dialog->linkButtons[5]->click();  // TCP to a loopback port nobody listens on: no cause
     dialog->hostPortEdit->setText("127.0.0.2:1");
     dialog->onOk();
     ASSERT_TRUE(waitFor([&] { return dialog->controller().state() == rw::JobState::Idle; }));
     EXPECT_TRUE(shown(dialog->statusLabel).endsWith("PORT INITIALIZE ERROR"));
-    EXPECT_EQ(dialog->statusLabel->toolTip(), "");
+    EXPECT_EQ(dialog->statusLabel->toolTip(), recordProblem);
 
     dialog->closeCommand();
     const std::vector<std::pair<QString, QString>> stored = {
