@@ -57,4 +57,9 @@ void MainSettings::write(const QString& soundScheme, const ComPortPaths& portEnt
     store->sync();
 }
 
+std::string MainSettings::recordPath(const std::string& dataFolder) const {
+    if (recordFile.isEmpty()) return dataFolder + "Production.jsonl";
+    return recordFile.toLocal8Bit().toStdString();
+}
+
 }  // namespace rw

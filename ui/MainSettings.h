@@ -1,5 +1,6 @@
 #pragma once
 #include <QString>
+#include <string>
 
 #include "link/SerialPortPaths.h"
 
@@ -18,6 +19,9 @@ struct MainSettings {
     int stallSeconds = 60;  // command-line stall limit; 0 = none
     // The production record file; empty: Production.jsonl in the data folder; "-": none.
     QString recordFile;
+
+    // The production record's path: RecordFile, else Production.jsonl in `dataFolder`.
+    std::string recordPath(const std::string& dataFolder) const;
     // The group "Ports": COMN=/dev/... for COM port number N; empty: no entry.
     ComPortPaths ports;
 

@@ -108,13 +108,9 @@ void ProgrammerDialog::construct() {
     setWindowIcon(appIcon);
 
     job_ = std::make_unique<FlashJob>();
-    const std::string logPath = dataFolder() + "Romwright.log";
-    job_->logFile = std::fopen(logPath.c_str(), "w");
+    job_->logFile = std::fopen((dataFolder() + "Romwright.log").c_str(), "w");
     controller_.setJob(job_.get());
-    const std::string recordFile = settings_.recordFile.isEmpty()
-                                       ? dataFolder() + "Production.jsonl"
-                                       : settings_.recordFile.toLocal8Bit().toStdString();
-    controller_.setRecord(recordFile, "romwright " ROMWRIGHT_VERSION);
+    controller_.setRecord(settings_.recordPath(dataFolder()), "romwright " ROMWRIGHT_VERSION);
 }
 
 void ProgrammerDialog::connectControls() {

@@ -7,7 +7,6 @@
 #include <QPushButton>
 
 #include "base/Clock.h"
-#include "control/AddressLists.h"
 #include "engine/Sounds.h"
 #include "ui/CommandLineSession.h"
 #include "ui/DeviceListDialog.h"
