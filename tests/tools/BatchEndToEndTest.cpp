@@ -1,0 +1,234 @@
+// romwright-batch against several romwright-sim processes at once: TCP, a
+// pseudo-terminal and two UDP devices on one port of two hosts; refusing and
+// absent devices, retries, a bad plan or option, and SIGTERM in the middle.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <filesystem>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "support/ChildProcess.h"
+#include "support/LoopbackSockets.h"
+#include "support/TestEnv.h"
+#include "support/TestImages.h"
+
+namespace rwtest {
+namespace {
+
+using Lines = std::vector<std::string>;
+const std::string kModel = "KVTC/1-4255";  // flash from 1000h, no erase wait
+const std::vector<uint8_t> kImage = patternBytes(1500, 7);
+
+class Batch : public ::testing::Test {
+  protected:
+    Batch() { writeFile(dir.path() / "image.hex", intelHex(0x1000, kImage)); }
+
+    // Starts a simulator of kModel (its requests traced into NAME.err, its
+    // flash dumped into dumps/ when it ends); the address it bound, or its
+    // pseudo-terminal's link.
+    std::string startSim(const std::string& name, Lines args) {
+        std::filesystem::create_directories(dir.path() / "dumps");
+        args.insert(args.begin(), programPath("romwright-sim"));
+        args.insert(args.end(), {"--model", kModel, "--erase-ms", "0", "--verbose", "--dump-dir",
+                                 (dir.path() / "dumps").string()});
+        ProcessOptions options;
+        options.errorFile = (dir.path() / (name + ".err")).string();
+        ChildProcess& sim = sims[name];
+        EXPECT_TRUE(sim.start(args, options));
+        return sim.readLine(5000).value_or("no simulator");
+    }
+    // Writes the plan and starts the batch on it with `options`; its outputs merged.
+    void startBatch(const std::string& plan, Lines options) {
+        writeFile(dir.path() / "plan.txt", plan);
+        Lines argv{programPath("romwright-batch"),
+                   (dir.path() / "plan.txt").string(),
+                   "--model",
+                   kModel,
+                   "--file",
+                   (dir.path() / "image.hex").string(),
+                   "--record",
+                   (dir.path() / "record.jsonl").string()};
+        argv.insert(argv.end(), options.begin(), options.end());
+        const std::string home = dir.str();
+        ProcessOptions process;
+        process.mergeErrors = true;
+        process.environment = {"HOME=" + home, "XDG_CONFIG_HOME=" + home + "/config",
+                               "XDG_DATA_HOME=" + home + "/data", "XDG_RUNTIME_DIR=" + home,
+                               "ROMWRIGHT_TEST_REPLY_MS=100"};
+        ASSERT_TRUE(batch.start(argv, process));
+    }
+    int batchExit() { return batch.waitExit(60000).value_or(-1); }
+    // Ends every simulator (writing its dumps and summary).
+    void stopSims() {
+        for (auto& [name, sim] : sims) sim.stop();
+    }
+    // The record's lines: result and plan line by device address, in order.
+    std::multimap<int, std::pair<std::string, int>> records() const {
+        std::multimap<int, std::pair<std::string, int>> byAddress;
+        std::stringstream lines(readFile(dir.path() / "record.jsonl"));
+        for (std::string line; std::getline(lines, line);) {
+            const auto record = nlohmann::json::parse(line);
+            EXPECT_EQ(record["plan"], (dir.path() / "plan.txt").string());
+            byAddress.emplace(
+                record["address"].get<int>(),
+                std::make_pair(record["result"].get<std::string>(), record["planLine"].get<int>()));
+        }
+        return byAddress;
+    }
+    // The flash a programmed device must hold: the image, erased bytes, the CRC.
+    static std::string programmedFlash() {
+        const rw::ModelTable models = rw::buildModelTable();
+        const rw::DeviceModel& model = *rw::findModel(models, kModel);
+        std::string flash(static_cast<size_t>(model.flashEnd - model.pageOffset()), '\xFF');
+        std::copy(kImage.begin(), kImage.end(), flash.begin());
+        flash.back() = static_cast<char>(expectedCrc(model, kImage));
+        return flash;
+    }
+
+    TempDir dir;
+    std::map<std::string, ChildProcess> sims;
+    ChildProcess batch;
+};
+
+TEST_F(Batch, ProgramsEveryLinkSideBySideAndFailsOnlyTheRefusingAndAbsentDevices) {
+    const std::string tcp =
+        startSim("tcp", {"--tcp", "127.0.0.2:0", "--address", "1", "--address", "2", "--address",
+                         "3", "--refuse-permission-for", "2"});
+    const std::string pty = (dir.path() / "ttySIM").string();
+    startSim("pty", {"--pty", "--pty-link", pty, "--address", "4", "--address", "5"});
+    const std::string udp2 = startSim("udp2", {"--udp", "127.0.0.2:0", "--address", "6"});
+    const std::string port = std::to_string(portOf(udp2));
+    startSim("udp3", {"--udp", "127.0.0.3:" + port, "--address", "7"});
+    uint16_t closedPort = 0;
+    Fd notListening = peerSocket(SOCK_STREAM, closedPort, -1, false);
+    const std::string closed = "127.0.0.2:" + std::to_string(closedPort);
+    ASSERT_NO_FATAL_FAILURE(
+        startBatch("# every kind of link\n"
+                   "tcp:" +
+                       tcp + " 1\ntcp:" + tcp + " 2\ntcp:" + tcp + " 3\n" + "serial:" + pty +
+                       "@38400 4\nserial:" + pty + "@38400 5\n\nudp:127.0.0.2:" + port + " 6\n" +
+                       "udp:127.0.0.3:" + port + " 7 " + kModel + "\n" + "udp:127.0.0.4:" + port +
+                       " 8\ntcp:" + closed + " 9\n",
+                   {}));
+    EXPECT_EQ(batchExit(), 1) << batch.output();
+    stopSims();
+
+    const std::string udp4 = "UDP 127.0.0.4:" + port;
+    for (const std::string& line :
+         {"TCP " + tcp + "  1  programmed  *** FLASH PROGRAMMING COMPLETE ***",
+          "TCP " + tcp + "  2  failed  2: PERMISSION DENIED", pty + "  5  programmed",
+          "UDP 127.0.0.3:" + port + "  7  programmed",
+          udp4 + "  8  failed  " + udp4 + " FLASH INITIALIZE ERROR",
+          "TCP " + closed + "  9  failed  TCP " + closed + " PORT INITIALIZE ERROR",
+          "TCP " + tcp + "                2       1  2\n",
+          std::string("total                              6       3\n9 devices on 6 links in ")})
+        EXPECT_NE(batch.output().find(line), std::string::npos) << line << "\n" << batch.output();
+    const std::multimap<int, std::pair<std::string, int>> expected = {
+        {1, {"programmed", 2}}, {2, {"failed", 3}},     {3, {"programmed", 4}},
+        {4, {"programmed", 5}}, {5, {"programmed", 6}}, {6, {"programmed", 8}},
+        {7, {"programmed", 9}}, {8, {"failed", 10}},    {9, {"failed", 11}}};
+    EXPECT_EQ(records(), expected);
+    for (const int address : {1, 3, 4, 5, 6, 7}) {
+        EXPECT_EQ(readFile(dir.path() / "dumps" / (std::to_string(address) + ".bin")),
+                  programmedFlash())
+            << "device " << address;
+    }
+    // One request sequence per link, one step per request, whatever the other links do.
+    std::stringstream trace(readFile(dir.path() / "tcp.err"));
+    int previous = -1, requests = 0;
+    for (std::string line; std::getline(trace, line);) {
+        const size_t at = line.find(" seq F");
+        if (at == std::string::npos) continue;
+        const int sequence = std::stoi(line.substr(at + 5, 2), nullptr, 16) & 3;
+        if (previous >= 0) {
+            EXPECT_EQ(sequence, (previous + 1) & 3) << line;
+        }
+        previous = sequence;
+        ++requests;
+    }
+    EXPECT_GT(requests, 30);
+}
+
+TEST_F(Batch, RetriesTryALinksFailedDevicesAgainAfterItsList) {
+    // Device 1's flash initialise goes unanswered three times: it fails once.
+    const struct {
+        Lines options;
+        int exitCode;
+        std::multimap<int, std::pair<std::string, int>> records;
+    } cases[] = {
+        {{}, 1, {{1, {"failed", 1}}, {2, {"programmed", 2}}}},
+        {{"--retries", "2"},
+         0,
+         {{1, {"failed", 1}}, {1, {"programmed", 1}}, {2, {"programmed", 2}}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.exitCode);
+        std::filesystem::remove(dir.path() / "record.jsonl");
+        const std::string tcp = startSim("tcp", {"--tcp", "127.0.0.2:0", "--address", "1",
+                                                 "--address", "2", "--drop-requests", "3-5"});
+        ASSERT_NO_FATAL_FAILURE(startBatch("tcp:" + tcp + " 1\ntcp:" + tcp + " 2\n", c.options));
+        EXPECT_EQ(batchExit(), c.exitCode) << batch.output();
+        EXPECT_EQ(records(), c.records);
+        stopSims();
+    }
+}
+
+TEST_F(Batch, ABadPlanOrOptionTouchesNoDeviceAndExitsWithTwo) {
+    const std::string tcp = startSim("tcp", {"--tcp", "127.0.0.2:0", "--address", "1"});
+    const struct {
+        std::string plan;
+        Lines options;
+        int exitCode;
+        std::string output;
+    } cases[] = {
+        {"tcp:" + tcp + " 1\ntcp:" + tcp + " 0\n", {}, 2, "plan.txt:2: address 0"},
+        {"tcp:" + tcp + " 1\n", {"--jobs", "0"}, 2, "--jobs"},
+        {"tcp:" + tcp + " 1\n", {"--stall"}, 2, "--stall"},
+        {"", {"--help"}, 0, "Usage: romwright-batch [OPTIONS] PLAN"},
+        {"", {"--version"}, 0, "romwright-batch 1.1.0.4\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.output);
+        ASSERT_NO_FATAL_FAILURE(startBatch(c.plan, c.options));
+        EXPECT_EQ(batchExit(), c.exitCode);
+        EXPECT_NE(batch.output().find(c.output), std::string::npos) << batch.output();
+    }
+    stopSims();
+    EXPECT_NE(sims["tcp"].output().find("requests: 0\n"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "record.jsonl"));
+}
+
+TEST_F(Batch, SigtermAbortsEveryRunningDeviceWhichIsSwitchedOutOfProgrammingMode) {
+    std::string plan;
+    for (const std::string name : {"a", "b"}) {
+        const std::string tcp = startSim(
+            name, {"--tcp", "127.0.0.2:0", "--address", "1", "--address", "2", "--delay-ms", "20"});
+        plan += "tcp:" + tcp + " 1\ntcp:" + tcp + " 2\n";
+    }
+    ASSERT_NO_FATAL_FAILURE(startBatch(plan, {}));
+    const auto writing = [&](const char* name) {
+        return readFile(dir.path() / (std::string(name) + ".err")).find("cmd F0") !=
+               std::string::npos;
+    };
+    for (int waits = 0; waits < 2000 && !(writing("a") && writing("b")); ++waits)
+        std::this_thread::sleep_for(Ms(10));
+    ASSERT_TRUE(writing("a") && writing("b")) << "both links write blocks";
+    batch.signal(SIGTERM);
+    EXPECT_EQ(batchExit(), 1) << batch.output();
+    stopSims();
+    for (const char* name : {"a", "b"}) {
+        const std::string trace = readFile(dir.path() / (std::string(name) + ".err"));
+        EXPECT_NE(trace.find("mode param 42 off", trace.find("cmd F0")), std::string::npos)
+            << trace;
+        EXPECT_NE(sims[name].output().find("device 2 (KVTC/1-4255): 0 requests"), std::string::npos)
+            << "the rest of the list never starts";
+    }
+    const std::multimap<int, std::pair<std::string, int>> aborted = {{1, {"aborted", 1}},
+                                                                     {1, {"aborted", 3}}};
+    EXPECT_EQ(records(), aborted);
+}
+
+}  // namespace
+}  // namespace rwtest
