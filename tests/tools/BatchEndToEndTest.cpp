@@ -7,7 +7,9 @@
 #include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <sstream>
+#include <tuple>
 
 #include "support/ChildProcess.h"
 #include "support/LoopbackSockets.h"
@@ -20,6 +22,8 @@ namespace {
 using Lines = std::vector<std::string>;
 const std::string kModel = "KVTC/1-4255";  // flash from 1000h, no erase wait
 const std::vector<uint8_t> kImage = patternBytes(1500, 7);
+// The production record's lines: device address, result and plan line.
+using Records = std::multiset<std::tuple<int, std::string, int>>;
 
 class Batch : public ::testing::Test {
   protected:
@@ -64,16 +68,15 @@ class Batch : public ::testing::Test {
     void stopSims() {
         for (auto& [name, sim] : sims) sim.stop();
     }
-    // The record's lines: result and plan line by device address, in order.
-    std::multimap<int, std::pair<std::string, int>> records() const {
-        std::multimap<int, std::pair<std::string, int>> byAddress;
+    // The production record's lines.
+    Records records() const {
+        Records byAddress;
         std::stringstream lines(readFile(dir.path() / "record.jsonl"));
         for (std::string line; std::getline(lines, line);) {
             const auto record = nlohmann::json::parse(line);
             EXPECT_EQ(record["plan"], (dir.path() / "plan.txt").string());
-            byAddress.emplace(
-                record["address"].get<int>(),
-                std::make_pair(record["result"].get<std::string>(), record["planLine"].get<int>()));
+            byAddress.emplace(record["address"].get<int>(), record["result"].get<std::string>(),
+                              record["planLine"].get<int>());
         }
         return byAddress;
     }
@@ -125,10 +128,9 @@ TEST_F(Batch, ProgramsEveryLinkSideBySideAndFailsOnlyTheRefusingAndAbsentDevices
           "TCP " + tcp + "                2       1  2\n",
           std::string("total                              6       3\n9 devices on 6 links in ")})
         EXPECT_NE(batch.output().find(line), std::string::npos) << line << "\n" << batch.output();
-    const std::multimap<int, std::pair<std::string, int>> expected = {
-        {1, {"programmed", 2}}, {2, {"failed", 3}},     {3, {"programmed", 4}},
-        {4, {"programmed", 5}}, {5, {"programmed", 6}}, {6, {"programmed", 8}},
-        {7, {"programmed", 9}}, {8, {"failed", 10}},    {9, {"failed", 11}}};
+    const Records expected = {{1, "programmed", 2}, {2, "failed", 3},     {3, "programmed", 4},
+                              {4, "programmed", 5}, {5, "programmed", 6}, {6, "programmed", 8},
+                              {7, "programmed", 9}, {8, "failed", 10},    {9, "failed", 11}};
     EXPECT_EQ(records(), expected);
     for (const int address : {1, 3, 4, 5, 6, 7}) {
         EXPECT_EQ(readFile(dir.path() / "dumps" / (std::to_string(address) + ".bin")),
@@ -156,12 +158,10 @@ TEST_F(Batch, RetriesTryALinksFailedDevicesAgainAfterItsList) {
     const struct {
         Lines options;
         int exitCode;
-        std::multimap<int, std::pair<std::string, int>> records;
+        Records records;
     } cases[] = {
-        {{}, 1, {{1, {"failed", 1}}, {2, {"programmed", 2}}}},
-        {{"--retries", "2"},
-         0,
-         {{1, {"failed", 1}}, {1, {"programmed", 1}}, {2, {"programmed", 2}}}},
+        {{}, 1, {{1, "failed", 1}, {2, "programmed", 2}}},
+        {{"--retries", "2"}, 0, {{1, "failed", 1}, {1, "programmed", 1}, {2, "programmed", 2}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.exitCode);
@@ -204,7 +204,7 @@ TEST_F(Batch, SigtermAbortsEveryRunningDeviceWhichIsSwitchedOutOfProgrammingMode
     std::string plan;
     for (const std::string name : {"a", "b"}) {
         const std::string tcp = startSim(
-            name, {"--tcp", "127.0.0.2:0", "--address", "1", "--address", "2", "--delay-ms", "20"});
+            name, {"--tcp", "127.0.0.2:0", "--address", "1", "--address", "2", "--delay-ms", "50"});
         plan += "tcp:" + tcp + " 1\ntcp:" + tcp + " 2\n";
     }
     ASSERT_NO_FATAL_FAILURE(startBatch(plan, {}));
@@ -225,8 +225,7 @@ TEST_F(Batch, SigtermAbortsEveryRunningDeviceWhichIsSwitchedOutOfProgrammingMode
         EXPECT_NE(sims[name].output().find("device 2 (KVTC/1-4255): 0 requests"), std::string::npos)
             << "the rest of the list never starts";
     }
-    const std::multimap<int, std::pair<std::string, int>> aborted = {{1, {"aborted", 1}},
-                                                                     {1, {"aborted", 3}}};
+    const Records aborted = {{1, "aborted", 1}, {1, "aborted", 3}};
     EXPECT_EQ(records(), aborted);
 }
 
