@@ -49,10 +49,16 @@ std::string liveLine(const BatchLink& link) {
 
 void BatchDisplay::deviceEnded(const BatchLink& link, const PlanDevice& device,
                                const DeviceResult& result) {
-    if (live_) return;
-    std::fprintf(out_, "%s  %u  %s  %s\n", link.link().name.c_str(), device.address,
-                 result.programmed ? "programmed" : "failed", result.status.c_str());
+    // On a terminal only a failure gets a line of its own, above the live lines.
+    if (live_ && result.programmed) return;
+    std::string text;
+    if (live_ && linesDrawn_ > 0) text = "\033[" + std::to_string(linesDrawn_) + "A\r\033[J";
+    linesDrawn_ = 0;
+    text += link.link().name + "  " + std::to_string(device.address) + "  " +
+            (result.programmed ? "programmed  " : "failed  ") + result.status + "\n";
+    std::fputs(text.c_str(), out_);
     std::fflush(out_);
+    lastDrawMs_ = -1;  // the live lines come back at the next update
 }
 
 void BatchDisplay::update(const Links& links, int64_t nowMs, bool force) {
@@ -88,8 +94,9 @@ void BatchDisplay::summary(const Links& links, double seconds) {
             failedAddresses +=
                 (failedAddresses.empty() ? "" : " ") + std::to_string(link->device(device).address);
         }
-        std::fprintf(out_, "%s  %10d  %6d  %s\n", padded(link->link().name, kNameWidth).c_str(),
-                     programmed, failed, failedAddresses.c_str());
+        std::fprintf(out_, "%s  %10d  %6d%s%s\n", padded(link->link().name, kNameWidth).c_str(),
+                     programmed, failed, failedAddresses.empty() ? "" : "  ",
+                     failedAddresses.c_str());
         programmedTotal += programmed;
         failedTotal += failed;
     }

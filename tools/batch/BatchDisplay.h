@@ -9,15 +9,16 @@
 namespace rw {
 
 // What the batch shows. On a terminal: one live line per link (device,
-// percent, status), redrawn in place at most ten times a second. Otherwise:
-// one plain line per device that ended. At the end, a table per link.
+// percent, status), redrawn in place at most ten times a second, and a line
+// above them for each device that failed. Otherwise: one plain line per device
+// that ended. At the end, a table per link.
 class BatchDisplay {
   public:
     using Links = std::vector<std::unique_ptr<BatchLink>>;
 
     BatchDisplay(std::FILE* out, bool live) : out_(out), live_(live) {}
 
-    // A device ended (each try): its plain line when not live.
+    // A device ended (each try): its line, when it gets one.
     void deviceEnded(const BatchLink& link, const PlanDevice& device, const DeviceResult& result);
     // Redraws the live lines when due (or `force`); nothing when not live.
     void update(const Links& links, int64_t nowMs, bool force = false);
