@@ -1,0 +1,234 @@
+// The Intel HEX loader and the image CRC, against files written by the test
+// support's own HEX writer and a bitwise CRC reference.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <memory>
+#include <tuple>
+
+#include "engine/DeviceModel.h"
+#include "engine/FlashJob.h"
+#include "engine/HexImage.h"
+#include "support/TestEnv.h"
+#include "support/TestImages.h"
+
+namespace rwtest {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+class HexLoad : public ::testing::Test {
+  protected:
+    // Loads `text` (or the file at `path`) for `modelName` into `job` and, through
+    // loadHex, into `result`; both must agree.
+    bool load(const std::string& modelName, const std::string& text, const std::string& path = "") {
+        job = std::make_unique<rw::FlashJob>();
+        job->model = rw::findModel(models, modelName);
+        const std::string file =
+            path.empty() ? writeFile(dir.path() / "image.hex", text).string() : path;
+        std::strncpy(job->imagePath, file.c_str(), sizeof job->imagePath - 1);
+        const bool loaded = rw::loadHexImage(*job);
+        result = rw::loadHex(file, *job->model);
+        EXPECT_EQ(result.loaded(), loaded) << result.error;
+        if (loaded) {
+            EXPECT_EQ(Bytes(result.image.get(), result.image.get() + result.imageLength), image());
+        }
+        return loaded;
+    }
+    Bytes image() const { return {job->image.get(), job->image.get() + job->imageLength}; }
+
+    TempDir dir;
+    rw::ModelTable models = rw::buildModelTable();
+    std::unique_ptr<rw::FlashJob> job;
+    rw::HexLoad result;
+};
+
+// `length` zero bytes with the given bytes set.
+Bytes sparse(size_t length, std::initializer_list<std::pair<size_t, uint8_t>> set) {
+    Bytes bytes(length, 0);
+    for (const auto& [at, value] : set) bytes[at] = value;
+    return bytes;
+}
+
+TEST_F(HexLoad, GoodFilesLoadTheExpectedImage) {
+    const Bytes pattern = patternBytes(0x100);
+    std::string lower = dataRecords(0x2000, pattern) + endRecord();
+    for (char& ch : lower) ch = static_cast<char>(std::tolower(ch));
+    const std::tuple<const char*, const char*, std::string, Bytes> cases[] = {
+        {"lower case", "KVTC/1-3000", lower, pattern},
+        {"text between records, start records skipped, gaps zero, later bytes win",
+         "KVTC/1-4400",
+         "by hand\r\n  " + hexRecord(0, 0x2000, {1, 2}) + "\t;x\n" +
+             hexRecord(5, 0, {0, 0, 0x20, 0}) + hexRecord(3, 0, {0, 0, 0, 0}) +
+             hexRecord(0, 0x2003, {3}) + hexRecord(0, 0x2000, {9}) + endRecord(),
+         {9, 2, 0, 3}},
+        {"end record alone", "KVTC/1-4255", endRecord(), {}},
+        {"zero-length data record ends the load",
+         "KVTC/1-4400",
+         hexRecord(0, 0x2000, {0xAB}) + hexRecord(0, 0x2000, {}) + ":junk" +
+             hexRecord(0, 0x3000, {1}),
+         {0xAB}},
+        {"end record with payload ends the load",
+         "KVTC/1-4400",
+         hexRecord(0, 0x2000, {0x42}) + hexRecord(1, 0, {0x99}) + hexRecord(0, 0x2001, {0x43}),
+         {0x42}},
+        {"segment counts in 16 bytes",
+         "KVTC/1-4400",
+         segmentRecord(0x0200) + hexRecord(0, 0x0001, {5}) + endRecord(),
+         {0, 5}},
+        {"segment is relative to the page",
+         "KVTC/2-5140",
+         linearRecord(0xFD) + hexRecord(0, 0, {1}) + segmentRecord(0xF000) + hexRecord(0, 0, {2}) +
+             endRecord(),
+         {1}},
+        {"linear record read as four digits whatever its count", "KVTC/2-5240",
+         hexRecord(4, 0, {0x00, 0xFE}, 1) + hexRecord(0, 0, {0x77}) + endRecord(),
+         sparse(0x10001, {{0x10000, 0x77}})},
+    };
+    for (const auto& [name, model, text, expected] : cases) {
+        ASSERT_TRUE(load(model, text)) << name << ": " << result.error;
+        EXPECT_EQ(image(), expected) << name;
+    }
+}
+
+// Bytes outside the region are dropped and reported as merged ranges of the
+// addresses the file gave them, whatever the order and overlap of the records.
+TEST_F(HexLoad, BytesOutsideTheRegionAreDroppedAndReported) {
+    const std::tuple<const char*, int64_t, int64_t> cases[] = {{"KVTC/1-4400", 0x2000, 0x79FF},
+                                                               {"KVTC/1-4255", 0x1000, 0x79FF},
+                                                               {"KVTC/1-3000", 0x2000, 0x79FF},
+                                                               {"KVTC/2-5140", 0xFD0000, 0xFEFEFF},
+                                                               {"KVTC/2-5240", 0xFD0000, 0xFEFEFF}};
+    for (const auto& [model, first, last] : cases) {
+        ASSERT_TRUE(load(model, dataRecords(last, {0xFF, 0x5A, 0x5B}) +
+                                    dataRecords(last + 2, {9, 9}) +
+                                    dataRecords(first - 2, {0xA5, 0xA6, 0x01}) +
+                                    dataRecords(last + 4, {7}) + endRecord()));
+        const auto length = static_cast<size_t>(last - first + 1);
+        EXPECT_EQ(image(), sparse(length, {{0, 0x01}, {length - 1, 0xFF}})) << model;
+        EXPECT_EQ(result.ignored.count, 6) << model;
+        EXPECT_EQ(result.ignored.ranges,
+                  (std::vector<rw::AddressRange>{{first - 2, first - 1}, {last + 1, last + 4}}))
+            << model;
+    }
+}
+
+// The region's last byte receives the CRC, and flash writes only clear bits: data
+// there loads only when it is erased (0xFF) or already the image's own CRC.
+TEST_F(HexLoad, DataAtTheCrcByteLoadsOnlyWhenErasedOrTheImageCrc) {
+    for (const char* name : {"KVTC/1-4400", "KVTC/2-5140"}) {
+        const rw::DeviceModel& model = *rw::findModel(models, name);
+        const size_t largest = size_t(model.flashEnd - model.pageOffset());
+        const uint8_t crc = crc8Reference(sparse(largest - 1, {{0, 1}, {1, 2}}));
+        for (const uint8_t value : {uint8_t{0xFF}, crc, uint8_t(crc ^ 0x10)}) {
+            // The last record at the CRC byte decides, and is the one named.
+            const std::string head = dataRecords(model.crcAddress(), {0x11}) +
+                                     dataRecords(model.flashStart, {1, 2}) + "\n" +
+                                     dataRecords(model.crcAddress(), {value});
+            const bool verifiable = value == 0xFF || value == crc;
+            EXPECT_EQ(load(name, head + endRecord()), verifiable) << name << " " << int{value};
+            if (verifiable) {
+                EXPECT_EQ(image(), sparse(largest, {{0, 1}, {1, 2}, {largest - 1, value}}));
+            } else {
+                EXPECT_EQ(result.line, std::count(head.begin(), head.end(), '\n'));
+                EXPECT_NE(result.error.find("at the CRC byte"), std::string::npos) << result.error;
+            }
+        }
+    }
+}
+
+TEST_F(HexLoad, UnreadableFileOrUnterminatedPathFailsWithoutALine) {
+    EXPECT_FALSE(load("KVTC/1-4400", "", dir.str()));  // a folder opens but cannot be read
+    EXPECT_EQ(result.error.rfind("cannot read: ", 0), 0u) << result.error;
+    EXPECT_EQ(result.line, 0);
+    EXPECT_FALSE(load("KVTC/1-4400", "", dir.str() + "/absent.hex"));
+    EXPECT_EQ(job->image, nullptr);
+    EXPECT_EQ(result.error, "cannot open: No such file or directory");
+    EXPECT_EQ(result.line, 0);
+    std::memset(job->imagePath, 'x', sizeof job->imagePath);  // no terminator in the field
+    EXPECT_FALSE(rw::loadHexImage(*job));
+}
+
+// Malformed files fail, name the line and the reason, keep the buffer for the
+// worker to free and leave imageLength alone.
+TEST_F(HexLoad, MalformedFilesFailAtTheirLineAndKeepTheBuffer) {
+    const auto damaged = [](std::string record, size_t at, char ch) {
+        record[at] = ch;
+        return record + endRecord();
+    };
+    const std::string good = hexRecord(0, 0x2000, {1});
+    const std::string noEnd = "the file ends before the end record";
+    const std::string outside = "no data inside the region 0x2000-0x79FF";
+    const std::pair<std::string, std::string> files[] = {
+        {"", "1 " + noEnd},
+        {"no records here\n", "1 " + noEnd},
+        {"text\r\n" + hexRecord(0, 0x2000, {1, 2, 3}).substr(0, 17), "2 " + noEnd},
+        {good.substr(0, 8), "1 record cut short by the end of the file"},
+        {damaged(good, 12, 'D'),
+         "1 checksum mismatch: the record ends in 0xDD, its bytes need 0xDE"},
+        {good + ":00000001FE\n", "2 checksum mismatch"},
+        {"; by hand\r\n\r\n" + good + damaged(hexRecord(5, 0, {0, 0, 0x20, 0}), 17, '1'),
+         "4 checksum mismatch"},
+        {":01200\n00001DE\n" + endRecord(), "1 line ends inside a record"},
+        {good + hexRecord(6, 0x2000, {1}) + endRecord(), "2 unknown record type 0x06"},
+        {hexRecord(0xFF, 0x2000, {1}) + endRecord(), "1 unknown record type 0xFF"},
+        {damaged(good, 1, 'G'), "1 bad character 'G' in a record"},
+        {damaged(good, 7, 'g'), "1 bad character 'g' in a record"},
+        {damaged(hexRecord(0, 0x2000, {0x99}), 9, ' '), "1 bad character 0x20 in a record"},
+        // Data, but none of it inside the region: built for another code location.
+        {hexRecord(0, 0x7A00, {1, 2}) + endRecord(), "1 " + outside},
+        {hexRecord(0, 0x1FF0, {1, 2}) + endRecord(), "1 " + outside},
+        {"\n" + linearRecord(1) + good + endRecord(), "3 " + outside},
+    };
+    for (const auto& [text, lineAndReason] : files) {
+        EXPECT_FALSE(load("KVTC/1-4400", text)) << text;
+        EXPECT_NE(job->image, nullptr) << text;
+        EXPECT_EQ(job->imageLength, 0) << text;
+        EXPECT_EQ(result.imageLength, 0) << text;
+        const std::string got = std::to_string(result.line) + " " + result.error;
+        EXPECT_EQ(got.substr(0, lineAndReason.size()), lineAndReason) << text;
+    }
+}
+
+TEST(IgnoredBytesLine, CountsTheBytesListsFourRangesAndCountsTheRest) {
+    const rw::ModelTable models = rw::buildModelTable();
+    rw::IgnoredBytes six{12, {}};
+    for (int64_t k = 0; k < 6; ++k) six.ranges.push_back({0xFEFF00 + 4 * k, 0xFEFF01 + 4 * k});
+    EXPECT_EQ(rw::formatIgnoredBytes(six, *rw::findModel(models, "KVTC/2-5140")),
+              "12 bytes outside the region 0xFD0000-0xFEFEFF ignored: 0xFEFF00-0xFEFF01, "
+              "0xFEFF04-0xFEFF05, 0xFEFF08-0xFEFF09, 0xFEFF0C-0xFEFF0D and 2 more ranges");
+    six.ranges.pop_back();
+    EXPECT_TRUE(rw::formatIgnoredBytes(six, *models[0]).ends_with(" and 1 more range"));
+    EXPECT_EQ(rw::formatIgnoredBytes({}, *models[0]), "");
+}
+
+// The CRC covers the region without its last byte; unwritten flash counts as 0xFF.
+TEST(ImageCrc8, CheckValueAndEachModelsRegionWithoutItsLastByte) {
+    rw::DeviceModel nine;
+    nine.flashEnd = 10;  // nine bytes plus the CRC byte
+    const Bytes check = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+    EXPECT_EQ(rw::imageCrc8(check.data(), 9, nine), 0xA1);
+    EXPECT_EQ(rw::imageCrc8(nullptr, 9, nine), crc8Reference({}, 9)) << "no image: all fill";
+    const std::pair<const char*, size_t> covered[] = {{"KVTC/1-4400", 0x59FF},
+                                                      {"KVTC/1-4255", 0x69FF},
+                                                      {"KVTC/1-3000", 0x59FF},
+                                                      {"KVTC/2-5140", 0x1FEFF},
+                                                      {"KVTC/2-5240", 0x1FEFF}};
+    const rw::ModelTable models = rw::buildModelTable();
+    for (const auto& [name, count] : covered) {
+        const rw::DeviceModel& model = *rw::findModel(models, name);
+        for (const size_t length : {size_t{0}, size_t{0x100}, count, count + 1}) {
+            Bytes bytes = patternBytes(length, 3);
+            const uint8_t expected =
+                crc8Reference({bytes.begin(), bytes.begin() + long(std::min(length, count))},
+                              count - std::min(length, count));
+            EXPECT_EQ(rw::imageCrc8(bytes.data(), int32_t(length), model), expected)
+                << name << " " << length;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace rwtest
