@@ -67,28 +67,36 @@ TEST_F(ProtocolTest, FirstRequestsOfAJobMatchTheReferenceExchangeByteForByte) {
     EXPECT_EQ(buildRequest(101, 0, 0x4B, {0x01, 0x26, 0x01}), expected[0]);
 }
 
-TEST_F(ProtocolTest, ModeFrameCarriesTheModelsParameterOrIsNotSent) {
-    // {model, on, parameter (0: no mode request, the reply wait still shortened)}
-    const std::tuple<ModelRow, bool, uint8_t> cases[] = {
-        {KVTC_4400, true, 0x26}, {KVTC_4400, false, 0x26}, {KVTC_3000, true, 0x26},
-        {KVTC_4255, true, 0x2A}, {KVTC_4255, false, 0x2A}, {KVTC_5140, true, 0},
-        {KVTC_5240, true, 0}};
+TEST_F(ProtocolTest, ModeFrameCarriesTheModelsParameterAndMode38SettlesAfterIt) {
+    // {model, on, parameter (0: no mode request, the reply wait still shortened), pause}
+    const std::tuple<ModelRow, bool, uint8_t, std::vector<int64_t>> cases[] = {
+        {KVTC_4400, true, 0x26, {1250}}, {KVTC_4400, false, 0x26, {1250}},
+        {KVTC_3000, true, 0x26, {1250}}, {KVTC_4255, true, 0x2A, {}},
+        {KVTC_4255, false, 0x2A, {}},    {KVTC_5140, true, 0, {}},
+        {KVTC_5240, true, 0, {}}};
     job.deviceAddress = 65535;
     services.modeReplyTimeoutMs = 150;
     link.setResponder(acceptingResponder());
-    for (const auto& [row, on, parameter] : cases) {
+    for (const auto& [row, on, parameter, sleeps] : cases) {
         useModel(row);
         sequence = 0;
         job.replyTimeoutMs = 0;
+        clock.clearSleeps();
         const int before = link.writeCount();
         EXPECT_EQ(rw::setProgrammingMode(link, job, on), parameter ? kOk : kFail);
         EXPECT_EQ(job.replyTimeoutMs, 150);
+        EXPECT_EQ(clock.sleeps(), sleeps) << job.model->name << " on=" << on;
         if (parameter == 0) {
             EXPECT_EQ(link.writeCount() + sequence, before) << job.model->name;
             continue;
         }
         EXPECT_EQ(link.lastWrite(), buildRequest(0xFFFF, 0, 0x4B, {0x01, parameter, uint8_t(on)}));
     }
+    FakeLink silent;
+    useModel(KVTC_4400);
+    clock.clearSleeps();
+    EXPECT_EQ(rw::setProgrammingMode(silent, job, true), kFail);
+    EXPECT_TRUE(clock.sleeps().empty()) << "no pause after an unanswered request";
 }
 
 TEST_F(ProtocolTest, DeviceCommandsCarryModelCodeOrImageCrcAndUndefinedOnesAreRefused) {
@@ -130,14 +138,14 @@ TEST_F(ProtocolTest, BlocksOfAtMost128BytesGoToTheRegionAddressAndTheCrcToItsLas
         int imageLength, bytesWritten, count;  // count 0: the CRC byte
         uint32_t address;
     };
-    const Case cases[] = {{KVTC_4400, 300, 0, 128, 0x002000},
-                          {KVTC_4400, 305, 300, 5, 0x00212C},
-                          {KVTC_4255, 129, 128, 1, 0x001080},
-                          {KVTC_5140, 0x10080, 0x10000, 128, 0xFE0000},
-                          {KVTC_5240, 0x1FEFF, 0x1FE80, 127, 0xFEFE80},
-                          {KVTC_4400, 200, 0, 0, 0x0079FF},
-                          {KVTC_4255, 200, 0, 0, 0x0079FF},
-                          {KVTC_5240, 200, 0, 0, 0xFEFEFF}};
+    // clang-format off
+    const Case cases[] = {
+        {KVTC_4400, 300, 0, 128, 0x002000},   {KVTC_4400, 305, 300, 5, 0x00212C},
+        {KVTC_4255, 129, 128, 1, 0x001080},   {KVTC_5140, 0x10080, 0x10000, 128, 0xFE0000},
+        {KVTC_5240, 0x1FEFF, 0x1FE80, 127, 0xFEFE80},
+        {KVTC_4400, 200, 0, 0, 0x0079FF},     {KVTC_4255, 200, 0, 0, 0x0079FF},
+        {KVTC_5240, 200, 0, 0, 0xFEFEFF}};
+    // clang-format on
     link.setResponder(acceptingResponder());
     for (const Case& c : cases) {
         useModel(c.row);
@@ -155,7 +163,7 @@ TEST_F(ProtocolTest, BlocksOfAtMost128BytesGoToTheRegionAddressAndTheCrcToItsLas
     }
 }
 
-TEST_F(ProtocolTest, WritesFailWithoutAdvancingOnRefusalNothingLeftOrOverrun) {
+TEST_F(ProtocolTest, WritesFailWithoutAdvancingOnRefusalShortWriteNothingLeftOrOverrun) {
     giveImage(300);
     job.bytesWritten = 300;
     EXPECT_EQ(rw::writeBlock(link, job), kFail);
@@ -172,6 +180,14 @@ TEST_F(ProtocolTest, WritesFailWithoutAdvancingOnRefusalNothingLeftOrOverrun) {
     EXPECT_EQ(job.bytesWritten, 128);
     EXPECT_EQ(link.writeCount(), 3);
     EXPECT_EQ(rw::writeCrcByte(link, job), kFail);
+    // A frame the link does not take whole is a failed try.
+    for (const bool recovers : {true, false}) {
+        FakeLink device;
+        device.setResponder(acceptingResponder());
+        recovers ? device.setWriteLimit(5, 2) : device.setWriteLimit(0);
+        EXPECT_EQ(rw::writeBlock(device, job), recovers ? kOk : kFail);
+        EXPECT_EQ(device.writeCount(), 3);
+    }
 }
 
 const Bytes kMode = buildRequest(101, 2, 0x4B, {0x01, 0x26, 0x01});
@@ -292,47 +308,6 @@ TEST_F(ProtocolTest, TriesRepeatTheSameFrameAfterOnePurgeAndTheLastTryDecides) {
         for (const ReplyPieces& reply : script) device.queueReplyPieces(reply);
         EXPECT_EQ(rw::sendDeviceCommand(device, job, rw::CMD_FLASH_INIT), expected);
         EXPECT_EQ(device.writeCount(), 3);
-    }
-}
-
-TEST_F(ProtocolTest, LateReplyLeavesLaterRequestsInStep) {
-    // The reply to the second frame comes after its time-out, during the retry's
-    // wait; the retry's own reply then lands behind the next request and must
-    // not cost that request a try.
-    giveImage(6 * 128);
-    link.setResponder(acceptingResponder());
-    link.setRepliesInFlight(2);
-    std::vector<int> writesPerBlock;
-    for (int block = 0; block < 6; ++block) {
-        const int before = link.writeCount();
-        ASSERT_EQ(rw::writeBlock(link, job), kOk) << block;
-        writesPerBlock.push_back(link.writeCount() - before);
-    }
-    EXPECT_EQ(writesPerBlock, (std::vector<int>{1, 2, 1, 1, 1, 1}));
-}
-
-TEST_F(ProtocolTest, ShortWriteIsAFailedTry) {
-    for (const bool recovers : {true, false}) {
-        FakeLink device;
-        device.setResponder(acceptingResponder());
-        recovers ? device.setWriteLimit(5, 2) : device.setWriteLimit(0);
-        EXPECT_EQ(rw::sendDeviceCommand(device, job, rw::CMD_FLASH_INIT), recovers ? kOk : kFail);
-        EXPECT_EQ(device.writeCount(), 3);
-    }
-}
-
-TEST_F(ProtocolTest, SettlePauseFollowsOnlySuccessfulMode38Requests) {
-    const std::tuple<ModelRow, bool, bool, std::vector<int64_t>> cases[] = {
-        {KVTC_4400, true, true, {1250}}, {KVTC_4400, false, true, {1250}},
-        {KVTC_3000, true, true, {1250}}, {KVTC_4255, true, true, {}},
-        {KVTC_4400, true, false, {}},    {KVTC_5140, true, true, {}}};
-    for (const auto& [row, on, answered, sleeps] : cases) {
-        useModel(row);
-        clock.clearSleeps();
-        FakeLink device;
-        if (answered) device.setResponder(acceptingResponder());
-        rw::setProgrammingMode(device, job, on);
-        EXPECT_EQ(clock.sleeps(), sleeps) << job.model->name << " on=" << on;
     }
 }
 
