@@ -3,6 +3,7 @@
 // it, so waits of seconds take no real time and every pause is recorded.
 #include <cstdint>
 #include <mutex>
+#include <numeric>
 #include <vector>
 
 #include "base/Clock.h"
@@ -13,15 +14,34 @@ class FakeClock : public rw::Clock {
   public:
     explicit FakeClock(int64_t startMs = 0) : nowMs_(startMs) {}
 
-    int64_t nowMs() override;
+    int64_t nowMs() override {
+        std::lock_guard lock(mutex_);
+        return nowMs_;
+    }
     // Records the pause and advances the clock by it (negative pauses count as 0).
-    void sleepMs(int64_t ms) override;
-
-    void advanceMs(int64_t ms);
+    void sleepMs(int64_t ms) override {
+        std::lock_guard lock(mutex_);
+        sleeps_.push_back(ms);
+        nowMs_ += ms > 0 ? ms : 0;
+    }
+    void advanceMs(int64_t ms) {
+        std::lock_guard lock(mutex_);
+        nowMs_ += ms;
+    }
     // Every sleepMs argument, in call order.
-    std::vector<int64_t> sleeps() const;
-    int64_t totalSleptMs() const;
-    void clearSleeps();
+    std::vector<int64_t> sleeps() const {
+        std::lock_guard lock(mutex_);
+        return sleeps_;
+    }
+    int64_t totalSleptMs() const {
+        std::lock_guard lock(mutex_);
+        return std::accumulate(sleeps_.begin(), sleeps_.end(), int64_t{0},
+                               [](int64_t sum, int64_t ms) { return sum + (ms > 0 ? ms : 0); });
+    }
+    void clearSleeps() {
+        std::lock_guard lock(mutex_);
+        sleeps_.clear();
+    }
 
   private:
     mutable std::mutex mutex_;

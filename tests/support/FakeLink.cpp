@@ -64,46 +64,8 @@ void FakeLink::setRepliesInFlight(int lateFrame) {
     lateFrame_ = lateFrame;
 }
 
-std::vector<Bytes> FakeLink::writes() const {
-    std::lock_guard lock(mutex_);
-    return writes_;
-}
-
-Bytes FakeLink::lastWrite() const {
-    std::lock_guard lock(mutex_);
-    return writes_.empty() ? Bytes{} : writes_.back();
-}
-
-int FakeLink::writeCount() const {
-    std::lock_guard lock(mutex_);
-    return static_cast<int>(writes_.size());
-}
-
-int FakeLink::purgeCount() const {
-    std::lock_guard lock(mutex_);
-    return purges_;
-}
-
-std::vector<uint32_t> FakeLink::readTimeouts() const {
-    std::lock_guard lock(mutex_);
-    return readTimeouts_;
-}
-
-std::vector<uint32_t> FakeLink::baudRates() const {
-    std::lock_guard lock(mutex_);
-    return baudRates_;
-}
-
-size_t FakeLink::pendingBytes() const {
-    std::lock_guard lock(mutex_);
-    size_t total = 0;
-    for (const Bytes& piece : pending_) total += piece.size();
-    return total;
-}
-
 int FakeLink::setBaudRate(uint32_t bitsPerSecond) {
     std::lock_guard lock(mutex_);
-    baudRates_.push_back(bitsPerSecond);
     baudRate_ = bitsPerSecond;
     return 1;
 }
@@ -120,18 +82,10 @@ int FakeLink::purgeInput() {
     return 1;
 }
 
-int FakeLink::purgeOutput() {
-    return 1;
-}
-uint32_t FakeLink::commErrors() {
-    return 0;
-}
-int32_t FakeLink::outputPending() {
-    return 0;
-}
-
 int32_t FakeLink::inputAvailable() {
-    size_t bytes = pendingBytes();
+    std::lock_guard lock(mutex_);
+    size_t bytes = 0;
+    for (const Bytes& piece : pending_) bytes += piece.size();
     return static_cast<int32_t>(std::min<size_t>(bytes, INT32_MAX));
 }
 

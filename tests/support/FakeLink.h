@@ -51,28 +51,33 @@ class FakeLink : public rw::Transport {
     // `lateFrame` (from 1) misses its own wait and arrives during the next one.
     void setRepliesInFlight(int lateFrame = 0);
 
-    std::vector<Bytes> writes() const;
-    Bytes lastWrite() const;
-    int writeCount() const;
-    int purgeCount() const;
+    std::vector<Bytes> writes() const { return locked(writes_); }
+    Bytes lastWrite() const {
+        const std::vector<Bytes> all = writes();
+        return all.empty() ? Bytes{} : all.back();
+    }
+    int writeCount() const { return static_cast<int>(writes().size()); }
+    int purgeCount() const { return locked(purges_); }
     // Time-out of every readWithTimeout call, in call order.
-    std::vector<uint32_t> readTimeouts() const;
-    std::vector<uint32_t> baudRates() const;
-    // Bytes still waiting to be read.
-    size_t pendingBytes() const;
+    std::vector<uint32_t> readTimeouts() const { return locked(readTimeouts_); }
 
     int setBaudRate(uint32_t bitsPerSecond) override;
     uint32_t getBaudRate() override;
     int purgeInput() override;
-    int purgeOutput() override;
-    uint32_t commErrors() override;
-    int32_t outputPending() override;
+    int purgeOutput() override { return 1; }
+    uint32_t commErrors() override { return 0; }
+    int32_t outputPending() override { return 0; }
     int32_t inputAvailable() override;
     int32_t readWithTimeout(uint8_t* buffer, uint32_t capacity, uint32_t timeoutMs) override;
     uint32_t read(uint8_t* buffer, uint32_t capacity) override;
     uint32_t write(const uint8_t* data, uint32_t length) override;
 
   private:
+    template <typename T>
+    T locked(const T& field) const {
+        std::lock_guard lock(mutex_);
+        return field;
+    }
     uint32_t takePiece(uint8_t* buffer, uint32_t capacity);
     std::optional<ReplyPieces> nextScripted();
 
@@ -90,7 +95,6 @@ class FakeLink : public rw::Transport {
     std::deque<InFlight> inFlight_;
     std::vector<Bytes> writes_;
     std::vector<uint32_t> readTimeouts_;
-    std::vector<uint32_t> baudRates_;
     uint32_t writeLimit_ = 0;
     int writeLimitTimes_ = 0;
     int purges_ = 0;
