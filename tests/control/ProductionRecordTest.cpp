@@ -47,27 +47,16 @@ TEST(ProductionRecord, OneLineSaysWhatWentWhereAndHowItEnded) {
     const auto time = context.started + std::chrono::milliseconds(1500);
     const Json line =
         Json::parse(rw::ProductionRecord::line(context, serialOutcome(), "programmed", time));
-    EXPECT_EQ(line.dump(), Json({{"time", rw::isoLocalTime(time)},
-                                 {"started", rw::isoLocalTime(context.started)},
-                                 {"durationMs", 1500},
-                                 {"station", "bench-7"},
-                                 {"user", "tech"},
-                                 {"program", "romwright 1.1.0.4"},
-                                 {"model", "KVTC/1-4255"},
-                                 {"address", 5},
-                                 {"link", "COM3"},
-                                 {"device", "/dev/ttyUSB0"},
-                                 {"baud", 38400},
-                                 {"file", "/work/image.hex"},
-                                 {"fileSha256", std::string(64, 'a')},
-                                 {"imageLength", 300},
-                                 {"imageCrc", "0a"},
-                                 {"result", "programmed"},
-                                 {"status", "*** FLASH PROGRAMMING COMPLETE ***"},
-                                 {"bytesWritten", 300},
-                                 {"requests", 9},
-                                 {"retries", 1}})
-                               .dump());
+    Json expected = Json::parse(R"({"time": 0, "started": 0, "durationMs": 1500,
+        "station": "bench-7", "user": "tech", "program": "romwright 1.1.0.4",
+        "model": "KVTC/1-4255", "address": 5, "link": "COM3", "device": "/dev/ttyUSB0",
+        "baud": 38400, "file": "/work/image.hex", "fileSha256": "", "imageLength": 300,
+        "imageCrc": "0a", "result": "programmed", "status": "*** FLASH PROGRAMMING COMPLETE ***",
+        "bytesWritten": 300, "requests": 9, "retries": 1})");
+    expected["time"] = rw::isoLocalTime(time);
+    expected["started"] = rw::isoLocalTime(context.started);
+    expected["fileSha256"] = std::string(64, 'a');
+    EXPECT_EQ(line.dump(), expected.dump()) << "stable key names, in this order";
     const std::string iso = line["time"];
     EXPECT_EQ(iso.size(), 25u) << iso;  // ...T..:..:..+hh:mm
     EXPECT_EQ(iso[22], ':');
