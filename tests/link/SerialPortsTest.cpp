@@ -62,12 +62,7 @@ TEST(SerialPortPaths, GivenPathsWinTheOtherNumbersTakeThePresentDevicesOrKeepThe
         Texts expected;  // COM1 up: "path name" and "+" when kept; the rest are defaults
     } cases[] = {
         {"nothing given, nothing present", {}, {}, {}},
-        {"devices in order",
-         {},
-         {usbA, usbB, uart},
-         {"/dev/serial/by-id/usb-A ttyUSB0 +", "/dev/serial/by-id/usb-B ttyUSB1 +",
-          "/dev/ttyS0 ttyS0 +"}},
-        {"a device a given path names (by /dev/NAME) is not filled in again",
+        {"devices fill the numbers in order, except one a given path names (by /dev/NAME)",
          {"/dev/ttyACM7", "", "/dev/ttyUSB0"},
          {usbA, usbB, uart},
          {"/dev/ttyACM7 ttyACM7 +", "/dev/serial/by-id/usb-B ttyUSB1 +", "/dev/ttyUSB0 ttyUSB0 +",
