@@ -37,11 +37,6 @@ void FakeLink::setResponder(Responder responder) {
     responder_ = std::move(responder);
 }
 
-void FakeLink::injectInput(Bytes bytes) {
-    std::lock_guard lock(mutex_);
-    pending_.push_back(std::move(bytes));
-}
-
 void FakeLink::setWriteLimit(uint32_t maxBytes, int times) {
     std::lock_guard lock(mutex_);
     writeLimit_ = maxBytes;

@@ -35,8 +35,6 @@ class FakeLink : public rw::Transport {
     void queueSilence();
     // Answers frames once the script is used up; without one, the device is silent.
     void setResponder(Responder responder);
-    // Bytes already waiting (a late reply to an earlier request); purgeInput drops them.
-    void injectInput(Bytes bytes);
     // The next `times` writes (all of them when negative) accept at most maxBytes.
     // A frame not accepted whole gets no answer and consumes no script entry.
     void setWriteLimit(uint32_t maxBytes, int times = -1);

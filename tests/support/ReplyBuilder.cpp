@@ -39,20 +39,6 @@ Bytes buildRequest(uint16_t deviceAddress, uint8_t sequence, uint8_t command,
     return frame;
 }
 
-ReplyPieces splitBytes(const Bytes& bytes, std::initializer_list<size_t> sizes) {
-    ReplyPieces pieces;
-    size_t offset = 0;
-    for (size_t size : sizes) {
-        size_t end = std::min(bytes.size(), offset + size);
-        pieces.emplace_back(bytes.begin() + static_cast<long>(offset),
-                            bytes.begin() + static_cast<long>(end));
-        offset = end;
-    }
-    if (offset < bytes.size())
-        pieces.emplace_back(bytes.begin() + static_cast<long>(offset), bytes.end());
-    return pieces;
-}
-
 ReplyPieces bytewise(const Bytes& bytes) {
     ReplyPieces pieces;
     for (uint8_t byte : bytes) pieces.push_back({byte});

@@ -27,8 +27,6 @@ Bytes buildRequest(uint16_t deviceAddress, uint8_t sequence, uint8_t command, co
 // Low 8 bits of the sum of the bytes.
 uint8_t byteSum(const Bytes& bytes, size_t count);
 
-// Cuts bytes into pieces of the given sizes; what is left over forms the last piece.
-ReplyPieces splitBytes(const Bytes& bytes, std::initializer_list<size_t> sizes);
 // One piece per byte.
 ReplyPieces bytewise(const Bytes& bytes);
 
