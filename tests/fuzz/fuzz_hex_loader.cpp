@@ -4,53 +4,21 @@
 // that could not verify, a failure must name its line, and the ignored bytes
 // must come as ascending, separate ranges outside the region that add up to
 // their count, in one bounded line.
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "engine/DeviceModel.h"
 #include "engine/HexImage.h"
-
-namespace rwtest {
-namespace {
-
-const rw::ModelTable& models() {
-    static const rw::ModelTable table = rw::buildModelTable();
-    return table;
-}
-
-// One file per fuzzing process, removed at exit; in memory when /dev/shm exists,
-// since every input is written out once.
-const std::string& scratchPath() {
-    static const std::string path = [] {
-        const char* folder = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-        std::string pattern = std::string(folder) + "/romwright-fuzz-hex-XXXXXX";
-        int fd = ::mkstemp(pattern.data());
-        if (fd < 0) std::abort();
-        ::close(fd);
-        return pattern;
-    }();
-    static const int registered = std::atexit([] { std::remove(scratchPath().c_str()); });
-    (void)registered;
-    return path;
-}
-
-}  // namespace
-}  // namespace rwtest
+#include "support/TestEnv.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
-    const rw::DeviceModel& model = *rwtest::models()[data[0] % rwtest::models().size()];
-    const std::string& path = rwtest::scratchPath();
-    std::FILE* out = std::fopen(path.c_str(), "wb");
-    if (out == nullptr) std::abort();
-    if (size > 1 && std::fwrite(data + 1, 1, size - 1, out) != size - 1) std::abort();
-    std::fclose(out);
-
+    static const rw::ModelTable models = rw::buildModelTable();
+    static const rwtest::TempDir folder;  // removed at exit
+    const rw::DeviceModel& model = *models[data[0] % models.size()];
+    const std::string path = (folder.path() / "fuzz.hex").string();
+    rwtest::writeFile(path, std::string(data + 1, data + size));
     const rw::HexLoad load = rw::loadHex(path, model);
 
     if (load.image == nullptr) std::abort();  // the file exists: a buffer is always allocated
@@ -63,7 +31,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else if (load.imageLength != 0 || load.line <= 0) {
         std::abort();
     }
-
     const int64_t regionEnd = int64_t{model.page()} * 65536 + model.flashEnd;
     int64_t count = 0, previousLast = INT64_MIN;
     for (const rw::AddressRange& range : load.ignored.ranges) {
