@@ -100,9 +100,10 @@ void BatchDisplay::summary(const Links& links, double seconds) {
         programmedTotal += programmed;
         failedTotal += failed;
     }
-    std::fprintf(out_, "%s  %10d  %6d\n%d devices on %zu links in %.1f s\n",
-                 padded("total", kNameWidth).c_str(), programmedTotal, failedTotal,
-                 programmedTotal + failedTotal, links.size(), seconds);
+    const int devices = programmedTotal + failedTotal;
+    std::fprintf(out_, "%s  %10d  %6d\n%d device%s on %zu link%s in %.1f s\n",
+                 padded("total", kNameWidth).c_str(), programmedTotal, failedTotal, devices,
+                 devices == 1 ? "" : "s", links.size(), links.size() == 1 ? "" : "s", seconds);
     std::fflush(out_);
 }
 
