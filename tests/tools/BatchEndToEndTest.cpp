@@ -154,24 +154,38 @@ TEST_F(Batch, ProgramsEveryLinkSideBySideAndFailsOnlyTheRefusingAndAbsentDevices
     EXPECT_GT(requests, 30);
 }
 
-TEST_F(Batch, RetriesTryALinksFailedDevicesAgainAfterItsList) {
-    // Device 1's flash initialise goes unanswered three times: it fails once.
+TEST_F(Batch, RetriesGoOverALinksFailedDevicesAfterItsListAndTheStallLimitGivesOneUp) {
+    // Dropped replies: device 1's flash initialise goes unanswered three times
+    // and it fails once. A closed connection: device 1 writes no more blocks.
+    const Lines dropped{"--drop-requests", "3-5"}, closed{"--close-after-blocks", "2"};
     const struct {
-        Lines options;
+        Lines simArgs, options;
         int exitCode;
         Records records;
+        std::string output;
     } cases[] = {
-        {{}, 1, {{1, "failed", 1}, {2, "programmed", 2}}},
-        {{"--retries", "2"}, 0, {{1, "failed", 1}, {1, "programmed", 1}, {2, "programmed", 2}}},
+        {dropped, {}, 1, {{1, "failed", 1}, {2, "programmed", 2}}, "  1  failed  "},
+        {dropped,
+         {"--retries", "2"},
+         0,
+         {{1, "failed", 1}, {1, "programmed", 1}, {2, "programmed", 2}},
+         "  1  programmed  "},
+        {closed,
+         {"--stall", "1"},
+         1,
+         {{1, "failed", 1}, {2, "programmed", 2}},
+         "  1  failed  NO BLOCK WRITTEN FOR 1 SECONDS\n"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.exitCode);
+        SCOPED_TRACE(c.output);
         std::filesystem::remove(dir.path() / "record.jsonl");
-        const std::string tcp = startSim("tcp", {"--tcp", "127.0.0.2:0", "--address", "1",
-                                                 "--address", "2", "--drop-requests", "3-5"});
+        Lines simArgs{"--tcp", "127.0.0.2:0", "--address", "1", "--address", "2"};
+        simArgs.insert(simArgs.end(), c.simArgs.begin(), c.simArgs.end());
+        const std::string tcp = startSim("tcp", simArgs);
         ASSERT_NO_FATAL_FAILURE(startBatch("tcp:" + tcp + " 1\ntcp:" + tcp + " 2\n", c.options));
         EXPECT_EQ(batchExit(), c.exitCode) << batch.output();
         EXPECT_EQ(records(), c.records);
+        EXPECT_NE(batch.output().find(c.output), std::string::npos) << batch.output();
         stopSims();
     }
 }
