@@ -2,13 +2,13 @@
 // romwright-sim over TCP: exit codes, printed lines, the log file, SIGTERM, the
 // stall limit, a serial port that does not open, and settings left as they were.
 #include <gtest/gtest.h>
-#include <nettle/sha2.h>
 #include <signal.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 
 #include "support/ChildProcess.h"
@@ -24,30 +24,15 @@ const std::string kFlash = "FLASHING KVTC/1-4255 @ 5...";
 const std::string kStalled = "NO BLOCK WRITTEN FOR 1 SECONDS";
 const Lines kJob{kModel, "5", "38400", "IMAGE"};  // IMAGE: the test's HEX file
 
-// The SHA-256 of a file's bytes, in lower-case hex.
-std::string sha256Hex(const std::string& bytes) {
-    sha256_ctx context;
-    sha256_init(&context);
-    sha256_update(&context, bytes.size(), reinterpret_cast<const uint8_t*>(bytes.data()));
-    uint8_t digest[SHA256_DIGEST_SIZE];
-    sha256_digest(&context, sizeof digest, digest);
-    std::string hex;
-    for (uint8_t byte : digest) {
-        char pair[3];
-        std::snprintf(pair, sizeof pair, "%02x", byte);
-        hex += pair;
-    }
-    return hex;
-}
-
-// The status part of "<date and time>  STATUS" lines; in the C locale "%c" is
-// 24 characters ("Sun Dec  6 21:19:17 2026").
+// The status part of "<date and time>  STATUS" lines: after the year and two spaces.
 Lines statuses(const std::string& text) {
     Lines result;
     std::stringstream stream(text);
+    const std::regex stamp("^.*?[0-9]{4}  ([^\r]*)\r?$");
     for (std::string line; std::getline(stream, line);) {
-        const bool stamped = line.size() > 26 && line.compare(24, 2, "  ") == 0;
-        result.push_back(stamped ? line.substr(26, line.find('\r') - 26) : "unstamped: " + line);
+        std::smatch match;
+        result.push_back(std::regex_match(line, match, stamp) ? match[1].str()
+                                                              : "unstamped: " + line);
     }
     return result;
 }
@@ -173,8 +158,6 @@ TEST_F(CommandLine, JobsRefusalsSigtermAndTheStallLimit) {
             EXPECT_EQ(record["link"], c.serial ? "COM1" : "TCP " + *endpoint_);
             if (c.serial) {
                 EXPECT_EQ(record["device"], home_->str() + "/ttyUSB9");
-            } else {
-                EXPECT_EQ(record["fileSha256"], sha256Hex(file("image.hex")));
             }
         }
         sim_.stop();
@@ -185,10 +168,10 @@ TEST_F(CommandLine, HelpVersionAndNothingToDo) {
     const struct {
         Lines args;
         int exitCode;
-        const char *out, *error;
+        const char *out, *error;  // out: a pattern
     } cases[] = {
         {{"--help"}, 0, "usage: romwright", ""},
-        {{"--version"}, 0, "romwright 1.1.0.4", ""},
+        {{"--version"}, 0, "^romwright [0-9]+(\\.[0-9]+)+\n$", ""},  // the build's version
         {{}, 2, "", "romwright: no display; give a command line"},
     };
     for (const auto& c : cases) {
@@ -196,7 +179,7 @@ TEST_F(CommandLine, HelpVersionAndNothingToDo) {
         home_ = std::make_unique<TempDir>();
         ASSERT_NO_FATAL_FAILURE(start(c.args));
         EXPECT_EQ(wait(), c.exitCode);
-        EXPECT_NE(program_.output().find(c.out), std::string::npos) << program_.output();
+        EXPECT_TRUE(std::regex_search(program_.output(), std::regex(c.out))) << program_.output();
         EXPECT_NE(file("stderr").find(c.error), std::string::npos) << file("stderr");
     }
 }

@@ -79,6 +79,7 @@ TEST(SimDevice, NorWritesInsideTheRegionOnly) {
 TEST(SimDevice, VerifyNeedsTheCrcInTheRequestAndInTheLastByte) {
     for (auto [storedDelta, requestDelta, status] : {std::tuple{0, 0, 0},
                                                      {0, 1, int(kStatusVerifyMismatch)},
+                                                     {1, 0, int(kStatusVerifyMismatch)},
                                                      {1, 1, int(kStatusVerifyMismatch)}}) {
         Device d;
         ASSERT_EQ(d.init(), 0);

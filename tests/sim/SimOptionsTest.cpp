@@ -24,11 +24,9 @@ TEST(SimOptions, UsageErrors) {
         return !parse(line, &options);
     };
     for (const char* line :
-         {"", "--address 5", "--tcp 127.0.0.2:4000", "--tcp 127.0.0.2 --address 5",
-          "--tcp 127.0.0.2:70000 --address 5", "--tcp 127.0.0.2:1 --udp 127.0.0.2:1 --address 5",
-          "--udp 127.0.0.2:1 --address 65536", "--udp 127.0.0.2:1 --address 5x", "--pty --address",
-          "--pty --address 5 --erase-ms -1", "--pty --address 5 --verbose=1",
-          "--pty --address 5 --bogus"})
+         {"", "--address 5", "--tcp 127.0.0.2:4000", "--tcp 127.0.0.2:70000 --address 5",
+          "--tcp 127.0.0.2:1 --udp 127.0.0.2:1 --address 5", "--udp 127.0.0.2:1 --address 65536",
+          "--pty --address 5 --erase-ms -1", "--pty --address 5 --bogus"})
         EXPECT_TRUE(rejected(line)) << line;
     for (const char* tail :
          {"--model KVTC/1-440", "--drop-rate 1.5", "--drop-requests 0", "--drop-requests 4-2",
