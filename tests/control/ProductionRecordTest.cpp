@@ -1,6 +1,8 @@
 // The production record: what one line says, the order of the file calls that
 // make it durable, torn lines, and the result a stopped job gets.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -157,6 +159,37 @@ TEST(ProductionRecord, AStoppedJobIsAbortedOnlyWhenTheOperatorStoppedIt) {
     EXPECT_FALSE(unwritable.open((dir.path() / "missing" / "x.jsonl").string(), error));
     EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
     unwritable.jobEnded(serialOutcome());  // no file: nothing, no crash
+}
+
+// Two programs sharing one record file: every line whole, none lost.
+TEST(ProductionRecord, TwoProcessesAppendingAtOnceNeverInterleave) {
+    TempDir dir;
+    const std::string path = (dir.path() / "Production.jsonl").string();
+    constexpr int kLines = 150;
+    pid_t children[2];
+    for (pid_t& child : children) {
+        child = ::fork();
+        if (child != 0) continue;
+        rw::ProductionRecord record;
+        std::string error;
+        if (!record.open(path, error)) ::_exit(1);
+        rw::JobOutcome outcome = serialOutcome();
+        outcome.status = std::string(3000, 'x');  // long lines: more to interleave
+        for (int i = 0; i < kLines; ++i) {
+            record.beginJob({});
+            record.jobEnded(outcome);
+        }
+        ::_exit(record.lastError().empty() ? 0 : 1);
+    }
+    for (pid_t child : children) {
+        int status = -1;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_EQ(status, 0);
+    }
+    std::istringstream lines(readFile(path));
+    int count = 0;
+    for (std::string l; std::getline(lines, l); ++count) ASSERT_NO_THROW(Json::parse(l)) << l;
+    EXPECT_EQ(count, 2 * kLines);
 }
 
 }  // namespace
