@@ -186,11 +186,11 @@ TEST(ImageCrc8, CheckValueAndEachModelsRegionWithoutItsLastByte) {
     const Bytes check = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
     EXPECT_EQ(rw::imageCrc8(check.data(), 9, nine), 0xA1);
     EXPECT_EQ(rw::imageCrc8(nullptr, 9, nine), crc8Reference({}, 9)) << "no image: all fill";
-    const std::pair<const char*, size_t> covered[] = {{"KVTC/1-4400", 0x59FF},
-                                                      {"KVTC/1-4255", 0x69FF},
-                                                      {"KVTC/1-3000", 0x59FF},
-                                                      {"KVTC/2-5140", 0x1FEFF},
-                                                      {"KVTC/2-5240", 0x1FEFF}};
+    // clang-format off
+    const std::pair<const char*, size_t> covered[] = {
+        {"KVTC/1-4400", 0x59FF}, {"KVTC/1-4255", 0x69FF}, {"KVTC/1-3000", 0x59FF},
+        {"KVTC/2-5140", 0x1FEFF}, {"KVTC/2-5240", 0x1FEFF}};
+    // clang-format on
     const rw::ModelTable models = rw::buildModelTable();
     for (const auto& [name, count] : covered) {
         for (const size_t length : {size_t{0}, size_t{0x100}, count, count + 1}) {

@@ -16,23 +16,20 @@ using std::chrono::microseconds;
 
 TEST(PosixCalls, PollTimeOutIsClampedAndTimeLeftRoundsUp) {
     // 0xFFFFFFFF and 0x100000000 cut to 32 bits would wait forever or not at all.
-    const std::pair<int64_t, int> clamped[] = {{0, 0},
-                                               {1, 1},
-                                               {-1, 0},
-                                               {INT64_MIN, 0},
-                                               {INT_MAX, INT_MAX},
-                                               {0xFFFFFFFF, INT_MAX},
-                                               {0x100000000, INT_MAX},
-                                               {INT64_MAX, INT_MAX}};
+    // clang-format off
+    const std::pair<int64_t, int> clamped[] = {
+        {0, 0}, {1, 1}, {-1, 0}, {INT64_MIN, 0}, {INT_MAX, INT_MAX}, {0xFFFFFFFF, INT_MAX},
+        {0x100000000, INT_MAX}, {INT64_MAX, INT_MAX}};
+    // clang-format on
     for (const auto& [timeoutMs, pollMs] : clamped)
         EXPECT_EQ(rw::posix::toPollMs(timeoutMs), pollMs);
     // {time to the deadline, whole ms left}, while less than 0.4 ms passes
     // between the two clock reads; a slower attempt proves nothing and is repeated.
-    const std::pair<microseconds, int64_t> left[] = {{microseconds(500), 1},
-                                                     {microseconds(1500), 2},
-                                                     {microseconds(-500), 0},
-                                                     {microseconds(-1500), -1},
-                                                     {microseconds(3'600'000'500), 3'600'001}};
+    // clang-format off
+    const std::pair<microseconds, int64_t> left[] = {
+        {microseconds(500), 1}, {microseconds(1500), 2}, {microseconds(-500), 0},
+        {microseconds(-1500), -1}, {microseconds(3'600'000'500), 3'600'001}};
+    // clang-format on
     for (const auto& [ahead, expected] : left) {
         bool conclusive = false;
         for (int attempt = 0; attempt < 20 && !conclusive; ++attempt) {
