@@ -13,11 +13,9 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
-#include <thread>
 
 #include "control/AddressLists.h"
 #include "engine/Sounds.h"
-#include "support/FakeClock.h"
 #include "support/FakeLink.h"
 #include "support/ReplyBuilder.h"
 #include "support/TestEnv.h"
@@ -40,14 +38,10 @@ inline bool waitFor(const std::function<bool()>& pred, int timeoutMs = 5000) {
     }
     return true;
 }
-inline void pumpEvents(int ms) {
-    waitFor([] { return false; }, ms);
-}
 
 struct ScriptedPrompts : rw::UserPrompts {
     void message(QWidget*, const QString& text) override { messages.push_back(text); }
     QString openFileName(QWidget*, const QString&, const QString&, const QString&) override {
-        ++fileDialogs;
         return {};
     }
     void runModal(QDialog& dialog) override {
@@ -57,21 +51,14 @@ struct ScriptedPrompts : rw::UserPrompts {
         return menuAnswer ? menuAnswer(menu) : nullptr;
     }
     std::vector<QString> messages;
-    int fileDialogs = 0;
     std::function<void(QDialog&)> onModal;
     std::function<QAction*(QMenu&)> menuAnswer;
 };
 
-// A fake link whose writes can be held at a gate (setArmed, or by itself at the
-// final mode-off request), to keep a worker busy, and whose close can take a while.
+// A fake link whose writes can be held at a gate, to keep a worker busy.
 class GateLink : public FakeLink {
   public:
     using FakeLink::FakeLink;
-    ~GateLink() override {
-        if (closeMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(closeMs));
-    }
-    int closeMs = 0;
-    bool holdModeOff = false;  // set before the worker uses the link
     void setArmed(bool armed) {
         std::lock_guard lock(mutex_);
         armed_ = armed;
@@ -81,7 +68,6 @@ class GateLink : public FakeLink {
     uint32_t write(const uint8_t* data, uint32_t length) override {
         {
             std::unique_lock lock(mutex_);
-            if (holdModeOff && length > 9 && data[5] == 0x4B && data[9] == 0) armed_ = true;
             holding = armed_;
             opened_.wait_for(lock, std::chrono::seconds(10), [this] { return !armed_; });
             holding = false;
@@ -100,14 +86,10 @@ struct LinkRequest {
     std::string hostName, modelName;
 };
 
-// Hands out GateLinks (silent on block writes, refusing permission to some
-// addresses, slow to close, if asked) and records each request.
+// Hands out GateLinks (silent on block writes, if asked) and records each request.
 class LinkFactory {
   public:
     bool silentOnWrites = false;
-    bool holdModeOff = false;   // each link holds its mode-off request until released
-    std::vector<int> refusing;  // addresses whose permission request is refused
-    int closeMs = 0;
     std::vector<LinkRequest> requests;
     GateLink* lastLink = nullptr;  // valid while the worker that made it runs
     std::mutex mutex;
@@ -117,15 +99,9 @@ class LinkFactory {
         services.makeLink = [this](rw::FlashJob& job) -> std::unique_ptr<rw::Transport> {
             auto link = std::make_unique<GateLink>(
                 job.linkKind == 2 || job.linkKind == 3 ? job.linkKind : rw::LINK_SERIAL, job.port);
-            const bool refuse =
-                std::find(refusing.begin(), refusing.end(), job.deviceAddress) != refusing.end();
-            link->closeMs = closeMs;
-            link->holdModeOff = holdModeOff;
-            link->setResponder([silent = silentOnWrites, refuse](const Bytes& frame) {
-                const uint8_t command = frame.size() > 5 ? frame[5] : 0;
-                if (silent && command == 0xF0) return ReplyPieces{};
-                const uint8_t status = refuse && command == 0x7F ? 1 : 0;
-                return ReplyPieces{buildReply(frame, {.status = status})};
+            link->setResponder([silent = silentOnWrites](const Bytes& frame) {
+                if (silent && frame.size() > 5 && frame[5] == 0xF0) return ReplyPieces{};
+                return ReplyPieces{buildReply(frame, {})};
             });
             std::lock_guard lock(mutex);
             requests.push_back({job.linkKind, job.port, job.baudRate, job.deviceAddress,
@@ -179,8 +155,6 @@ class WindowTest : public ::testing::Test {
         options.siblingServer = QStringLiteral("romwright-test-no-sibling-%1").arg(::getpid());
         return std::make_unique<rw::ProgrammerDialog>(options);
     }
-
-    std::string logText() const { return readFile(data_.path() / "Romwright.log"); }
 
     TempDir data_;
     ScriptedPrompts prompts_;
