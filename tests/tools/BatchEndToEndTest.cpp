@@ -190,6 +190,25 @@ TEST_F(Batch, RetriesGoOverALinksFailedDevicesAfterItsListAndTheStallLimitGivesO
     }
 }
 
+// A file that goes away after the plan was checked fails its device only.
+TEST_F(Batch, AFileGoneBeforeItsDeviceStartsFailsThatDeviceAndTheListGoesOn) {
+    const std::string tcp = startSim("tcp", {"--tcp", "127.0.0.2:0", "--address", "1", "--address",
+                                             "2", "--address", "3", "--delay-ms", "20"});
+    const std::string gone = writeFile(dir.path() / "gone.hex", intelHex(0x1000, kImage)).string();
+    ASSERT_NO_FATAL_FAILURE(
+        startBatch("tcp:" + tcp + " 1\ntcp:" + tcp + " 2 gone.hex\ntcp:" + tcp + " 3\n", {}));
+    for (int waits = 0;
+         waits < 2000 && readFile(dir.path() / "tcp.err").find("cmd F0") == std::string::npos;
+         ++waits)
+        std::this_thread::sleep_for(Ms(10));
+    std::filesystem::remove(gone);
+    EXPECT_EQ(batchExit(), 1) << batch.output();
+    EXPECT_NE(batch.output().find("  2  failed  Invalid Binary File: " + gone), std::string::npos)
+        << batch.output();
+    EXPECT_EQ(records(), (Records{{1, "programmed", 1}, {3, "programmed", 3}}));
+    stopSims();
+}
+
 TEST_F(Batch, ABadPlanOrOptionTouchesNoDeviceAndExitsWithTwo) {
     const std::string tcp = startSim("tcp", {"--tcp", "127.0.0.2:0", "--address", "1"});
     const struct {
