@@ -62,27 +62,35 @@ int main(int argc, char** argv) {
 
     Arguments arguments;
     CLI::App app(
-        "Programs the devices of PLAN, one device per line: LINK ADDRESS [MODEL] [FILE].\n"
-        "LINK is tcp:HOST:PORT, udp:HOST:PORT or serial:DEVICE@RATE (DEVICE a path or COMn).\n"
-        "The devices on one link run one after another, the links side by side.\n"
-        "Exit status: 0 every device programmed, 1 otherwise, 2 a bad plan or option.",
+        "Programs the devices of PLAN over many links at once: the devices on one\n"
+        "link one after another, the links side by side.",
         kProgram);
-    app.add_option("PLAN", arguments.plan, "the plan file")->required();
-    app.add_option("--model", arguments.model,
-                   "model of the lines without one (" + modelList + ")");
-    app.add_option("--file", arguments.file, "HEX file of the lines without one");
-    app.add_option("--jobs", arguments.jobs, "links programmed at once (default: all)")
-        ->check(CLI::Range(1, 100000));
-    app.add_option("--retries", arguments.retries,
-                   "tries again a link's failed devices after its list, up to N times")
-        ->check(CLI::Range(0, 100000));
-    app.add_option("--stall", arguments.stallSeconds,
-                   "give a device up when no block was written for SECONDS (0: never; "
-                   "default: the settings' StallSeconds, else 60)")
-        ->check(CLI::Range(0, 100000));
-    app.add_option("--record", arguments.record,
-                   "production record file (\"-\": none; default: the settings' RecordFile, "
-                   "else Production.jsonl in the data folder)");
+    app.get_formatter()->column_width(24);
+    app.add_option("PLAN", arguments.plan, "one device per line: LINK ADDRESS [MODEL] [FILE]")
+        ->type_name("")
+        ->required();
+    app.add_option("--model", arguments.model, "model of the lines without one")->type_name("NAME");
+    app.add_option("--file", arguments.file, "HEX file of the lines without one")->type_name("HEX");
+    app.add_option("--jobs", arguments.jobs, "links at once, 1 or more (default: all)")
+        ->type_name("N")
+        ->check(CLI::Range(1, 100000).description(""));
+    app.add_option("--retries", arguments.retries, "passes over a link's failed devices")
+        ->type_name("N")
+        ->check(CLI::Range(0, 100000).description(""));
+    app.add_option("--stall", arguments.stallSeconds, "no block for SECONDS fails a device")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(0, 100000).description(""));
+    app.add_option("--record", arguments.record, "production record file (-: none)")
+        ->type_name("FILE");
+    app.footer(
+        "LINK: tcp:HOST:PORT, udp:HOST:PORT or serial:DEVICE@RATE (DEVICE a path or\n"
+        "COM1 to COM8). FILE is relative to the plan's folder, --file to the working\n"
+        "folder. --stall defaults to the settings' StallSeconds (else 60), --record\n"
+        "to their RecordFile (else Production.jsonl in the data folder).\n"
+        "Models: " +
+        modelList +
+        "\n"
+        "Exit status: 0 every device programmed, 1 otherwise, 2 a bad plan or option.");
     app.set_version_flag("--version", std::string(kProgram) + " " + ROMWRIGHT_VERSION);
     try {
         app.parse(argc, argv);
