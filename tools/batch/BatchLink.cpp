@@ -47,7 +47,6 @@ BatchLink::BatchLink(const Plan& plan, size_t index, const ModelTable& models, S
     : plan_(plan),
       index_(index),
       mailbox_(mailbox),
-      options_(options),
       job_(std::make_unique<FlashJob>()),
       notifier_(std::make_unique<Notifier>(*this, mailbox)),
       controller_(*this, systemClock(), models),

@@ -108,7 +108,6 @@ class BatchLink final : public JobView, public JobObserver {
     const Plan& plan_;
     const size_t index_;
     SyncMailbox& mailbox_;
-    const BatchOptions& options_;
     std::unique_ptr<FlashJob> job_;
     std::unique_ptr<Notifier> notifier_;
     JobController controller_;
