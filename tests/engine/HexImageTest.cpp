@@ -77,6 +77,9 @@ TEST_F(HexLoad, GoodFilesLoadTheExpectedImage) {
         EXPECT_EQ(image(), expected) << text;
         EXPECT_EQ(Bytes(result.image.get(), result.image.get() + result.imageLength), expected);
     }
+    // The file's SHA-256 covers every byte, also those past the end record and the first buffer.
+    ASSERT_TRUE(load("KVTC/1-4255", ":00000001FF\n" + std::string(70000, 'x')));
+    EXPECT_EQ(result.fileSha256, "855ef0000e9d672de68c7f4a768248d509357ea3bfeb7c83d915e6c165d77212");
 }
 
 // Bytes outside the region are dropped and reported as merged ranges of the
