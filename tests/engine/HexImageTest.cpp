@@ -79,7 +79,8 @@ TEST_F(HexLoad, GoodFilesLoadTheExpectedImage) {
     }
     // The file's SHA-256 covers every byte, also those past the end record and the first buffer.
     ASSERT_TRUE(load("KVTC/1-4255", ":00000001FF\n" + std::string(70000, 'x')));
-    EXPECT_EQ(result.fileSha256, "855ef0000e9d672de68c7f4a768248d509357ea3bfeb7c83d915e6c165d77212");
+    EXPECT_EQ(result.fileSha256,
+              "855ef0000e9d672de68c7f4a768248d509357ea3bfeb7c83d915e6c165d77212");
 }
 
 // Bytes outside the region are dropped and reported as merged ranges of the
