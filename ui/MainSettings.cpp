@@ -28,7 +28,11 @@ MainSettings MainSettings::read(int modelRows) {
     s.device = store->value(QStringLiteral("Device"), s.device).toInt();
     if (s.device < 0 || s.device >= modelRows) s.device = 0;
     s.port = store->value(QStringLiteral("Port"), s.port).toInt();
-    s.stallSeconds = store->value(QStringLiteral("StallSeconds"), s.stallSeconds).toInt();
+    // A hand-edited value that is not a number keeps the limit: read as 0 it
+    // would silently turn the safety limit off.
+    bool stallRead = false;
+    const int stall = store->value(QStringLiteral("StallSeconds")).toInt(&stallRead);
+    if (stallRead) s.stallSeconds = stall;
     s.recordFile = store->value(QStringLiteral("RecordFile")).toString();
     store->endGroup();
     for (size_t i = 0; i < s.ports.size(); ++i) {

@@ -90,6 +90,10 @@ TEST_F(MainWindowTest, StartsFromTheStoredSettingsOrTheirDefaults) {
     const rw::MainSettings defaults = rw::MainSettings::read(5);
     EXPECT_EQ(defaults.stallSeconds, 60);
     EXPECT_EQ(defaults.recordPath("/d/"), "/d/Production.jsonl");
+    for (const auto& [text, seconds] : {std::pair{"sixty", 60}, {"0", 0}, {"15", 15}}) {
+        writeSetting("Info/StallSeconds", text);
+        EXPECT_EQ(rw::MainSettings::read(5).stallSeconds, seconds) << text;
+    }
 }
 
 // Tokens are read by position until one is missing or not a number where one is
