@@ -135,6 +135,15 @@ TEST_F(Batch, ProgramsEveryLinkSideBySideAndFailsOnlyTheRefusingAndAbsentDevices
                               {4, "programmed", 5}, {5, "programmed", 6}, {6, "programmed", 8},
                               {7, "programmed", 9}, {8, "failed", 10},    {9, "failed", 11}};
     EXPECT_EQ(records(), expected);
+    // The TCP link's three devices ran as one list: each record has its place in it.
+    std::stringstream lines(readFile(dir.path() / "record.jsonl"));
+    for (std::string line; std::getline(lines, line);) {
+        const auto record = nlohmann::json::parse(line);
+        const int address = record["address"];
+        if (address <= 3) {
+            EXPECT_EQ(record["queue"], nlohmann::json({{"position", address}, {"length", 3}}));
+        }
+    }
     for (const int address : {1, 3, 4, 5, 6, 7}) {
         EXPECT_EQ(readFile(dir.path() / "dumps" / (std::to_string(address) + ".bin")),
                   programmedFlash())
