@@ -81,6 +81,8 @@ TEST_F(MainWindowTest, StartsFromTheStoredSettingsOrTheirDefaults) {
         EXPECT_EQ(dialog->hostPortEdit->isHidden(), c.link == QStringLiteral("SERIAL 9600 bps"));
         expectShown(*dialog, c.texts);
         EXPECT_EQ(shown(dialog->crcLabel), "CRC-8");
+        // The status line is the wide field under the history, the CRC the small one.
+        EXPECT_GT(dialog->statusLabel->width(), 2 * dialog->crcLabel->width());
         EXPECT_FALSE(dialog->abortButton->isEnabled());
         dialog->closeCommand();
         for (const auto& [key, value] : c.afterClose) EXPECT_EQ(readSetting(key).toInt(), value);
