@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "PinToOneCpu.h"
 #include "engine/DeviceModel.h"
 #include "engine/FlashJob.h"
 #include "engine/Protocol.h"
@@ -279,15 +280,7 @@ BENCHMARK(BM_ExchangeTcp)->ArgName("block")->Arg(0)->Arg(1)->UseRealTime();
 
 int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
-    // Both ends share one CPU, so every run measures the same hand-off. With the
-    // ends on two CPUs, waking an idle (virtual) CPU costs tens of microseconds
-    // and varies from run to run, which hides the cost of the exchange itself.
-    if (std::getenv("ROMWRIGHT_BENCH_NO_PIN") == nullptr) {
-        cpu_set_t one;
-        CPU_ZERO(&one);
-        CPU_SET(static_cast<size_t>(sched_getcpu()), &one);
-        sched_setaffinity(0, sizeof one, &one);
-    }
+    rwbench::pinToOneCpu();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

@@ -30,6 +30,7 @@
 #include <optional>
 #include <sstream>
 
+#include "PinToOneCpu.h"
 #include "engine/FlashJob.h"
 #include "engine/JobRunner.h"
 #include "support/ChildProcess.h"
@@ -360,12 +361,7 @@ void printSummary() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (std::getenv("ROMWRIGHT_BENCH_NO_PIN") == nullptr) {
-        cpu_set_t one;
-        CPU_ZERO(&one);
-        CPU_SET(static_cast<size_t>(sched_getcpu()), &one);
-        sched_setaffinity(0, sizeof one, &one);
-    }
+    rwbench::pinToOneCpu();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();
