@@ -118,6 +118,7 @@ TEST_F(HexLoad, DataAtTheCrcByteLoadsOnlyWhenErasedOrTheImageCrc) {
 TEST_F(HexLoad, MalformedOrUnreadableFilesFailWithTheirLineAndReason) {
     const std::string good = hexRecord(0, 0x2000, {1});  // ":0120000001DE"
     const std::pair<std::string, std::string> files[] = {
+        {good, "1 the file ends before the end record"},
         {"text\r\n" + good.substr(0, 13), "2 the file ends before the end record"},
         {good.substr(0, 8), "1 record cut short by the end of the file"},
         {good.substr(0, 12) + "D\n" + endRecord(),

@@ -23,7 +23,6 @@
 namespace rwtest {
 namespace {
 
-using Texts = std::vector<std::string>;
 using std::chrono::microseconds;
 
 // The time left rounds up to whole milliseconds, so a wait never ends just before
@@ -57,17 +56,16 @@ TEST(SerialTransport, EachComNumberOpensAGivenPathAPresentDeviceOrItsTtySDeviceA
     const std::vector<rw::ComPort> ports = rw::mapComPorts(
         {"/dev/ttyACM7", "", "/dev/ttyUSB0", "", "/dev/serial/by-id/usb-Gone", usbA.path},
         {usbA, {"/dev/serial/by-id/usb-B", "ttyUSB1"}, {"/dev/ttyS0", "ttyS0"}});
-    Texts shown;
+    std::vector<std::string> shown;
     for (const rw::ComPort& port : ports)
         shown.push_back(port.path + " " + port.name + (port.kept ? " +" : ""));
-    EXPECT_EQ(shown,
-              (Texts{"/dev/ttyACM7 ttyACM7 +", "/dev/serial/by-id/usb-B ttyUSB1 +",
-                     "/dev/ttyUSB0 ttyUSB0 +", "/dev/ttyS0 ttyS0 +",
-                     "/dev/serial/by-id/usb-Gone usb-Gone +", "/dev/serial/by-id/usb-A ttyUSB0 +",
-                     "/dev/ttyS6 ttyS6", "/dev/ttyS7 ttyS7"}));
-    rw::SerialTransport com200(200);
-    EXPECT_EQ(com200.openFailure(), "COM200 (/dev/ttyS199): no such device");
-    EXPECT_EQ(com200.lastError(), rw::LINK_FAIL);
+    EXPECT_EQ(
+        shown,
+        (std::vector<std::string>{
+            "/dev/ttyACM7 ttyACM7 +", "/dev/serial/by-id/usb-B ttyUSB1 +", "/dev/ttyUSB0 ttyUSB0 +",
+            "/dev/ttyS0 ttyS0 +", "/dev/serial/by-id/usb-Gone usb-Gone +",
+            "/dev/serial/by-id/usb-A ttyUSB0 +", "/dev/ttyS6 ttyS6", "/dev/ttyS7 ttyS7"}));
+    EXPECT_EQ(rw::SerialTransport(200).openFailure(), "COM200 (/dev/ttyS199): no such device");
 }
 
 // The link opens the slave side of a pseudo-terminal pair; the test plays the device.
@@ -105,8 +103,10 @@ TEST(SerialTransport, OpensRaw8N2At19200RepliesEndAfterTheQuietTimeOfTheRateInFo
     // {requested, in force, reply wait}: a refused rate leaves the last accepted
     // one in force, though getBaudRate tells the requested one; a slow rate the
     // port takes is bound by the reply wait.
-    const uint32_t rates[][3] = {{0, 19200, 3000},     {1200, 1200, 3000},     {0, 1200, 3000},
-                                 {38400, 38400, 3000}, {250000, 250000, 3000}, {10, 10, 400}};
+    const uint32_t rates[][3] = {
+        {0, 19200, 3000},       {1200, 1200, 3000},     {0, 1200, 3000},
+        {9600, 9600, 3000},     {38400, 38400, 3000},   {57600, 57600, 3000},
+        {115200, 115200, 3000}, {250000, 250000, 3000}, {10, 10, 400}};
     for (const auto& [requested, inForce, waitMs] : rates) {
         SCOPED_TRACE(requested);
         ASSERT_EQ(link.setBaudRate(requested) != 0, requested != 0);
@@ -236,7 +236,6 @@ TEST(SharedUdpTransport, LinksToTwoHostsOnOnePortShareItsSocketAndEachGetsItsHos
     EXPECT_EQ(readReply(linkA), bytesOf("A1"));
     EXPECT_EQ(readReply(linkB), bytesOf("B1"));
     EXPECT_EQ(readReply(linkB), bytesOf("B2"));
-    EXPECT_EQ(readReply(linkA, 50), Bytes{}) << "nothing from another host reaches a link";
 }
 
 }  // namespace

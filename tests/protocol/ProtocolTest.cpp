@@ -112,10 +112,9 @@ TEST_F(ProtocolTest, BlocksOfAtMost128BytesGoToTheRegionAddressAndTheCrcToItsLas
     EXPECT_EQ(std::pair(int(job.bytesWritten), refusing.writeCount()), std::pair(128, 3));
 }
 
-const Bytes kInit = buildRequest(101, 2, 0xF2, {0x44, 0x00});
-const Bytes kInitOk = buildReply(kInit);
-// Replies to earlier requests (sequence 1) in both forms.
-const Bytes kStaleFull = buildReply(kInit, {.stale = true});
+// A request, its reply, and replies to earlier requests (sequence 1) in both forms.
+const Bytes kInit = buildRequest(101, 2, 0xF2, {0x44, 0x00}), kInitOk = buildReply(kInit),
+            kStaleFull = buildReply(kInit, {.stale = true});
 const Bytes kMode = buildRequest(101, 1, 0x4B, {0x01, 0x26, 0x01}), kStaleShort = buildReply(kMode);
 // Device 242: the checksum of a short stale reply is 0xF2, a full reply's command echo.
 const Bytes kInit242 = buildRequest(242, 2, 0xF2, {0x44, 0x00});
@@ -200,10 +199,12 @@ TEST_F(ProtocolTest, TriesRepeatTheSameFrameAfterOnePurgeAndTheLastTryDecides) {
     };
     for (const auto& [script, expected] : cases) {
         sequence = 0;
+        job.requestCount = job.retryCount = 0;
         FakeLink device;
         for (const ReplyPieces& reply : script) device.queueReplyPieces(reply);
         EXPECT_EQ(rw::sendDeviceCommand(device, job, rw::CMD_FLASH_INIT), expected);
-        EXPECT_EQ(device.writeCount(), 3);
+        EXPECT_EQ(std::tuple(device.writeCount(), job.requestCount, job.retryCount),
+                  std::tuple(3, 1, 2));
     }
 }
 
