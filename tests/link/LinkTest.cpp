@@ -52,19 +52,20 @@ TEST(SerialTransport, EachComNumberOpensAGivenPathAPresentDeviceOrItsTtySDeviceA
     // Given paths win; the other numbers take the present devices in order, except
     // those a given path names (also by /dev/NAME), then keep their ttyS device. A
     // given stable name shows its device while present, its own name while not.
-    const rw::SerialDevice usbA{"/dev/serial/by-id/usb-A", "ttyUSB0"};
-    const std::vector<rw::ComPort> ports = rw::mapComPorts(
-        {"/dev/ttyACM7", "", "/dev/ttyUSB0", "", "/dev/serial/by-id/usb-Gone", usbA.path},
-        {usbA, {"/dev/serial/by-id/usb-B", "ttyUSB1"}, {"/dev/ttyS0", "ttyS0"}});
+    const std::vector<rw::ComPort> ports =
+        rw::mapComPorts({"/dev/ttyACM7", "", "/dev/ttyUSB0", "", "/dev/serial/by-id/usb-Gone",
+                         "/dev/serial/by-id/usb-B"},
+                        {{"/dev/serial/by-id/usb-A", "ttyUSB0"},
+                         {"/dev/serial/by-id/usb-B", "ttyUSB1"},
+                         {"/dev/ttyS0", "ttyS0"}});
     std::vector<std::string> shown;
     for (const rw::ComPort& port : ports)
         shown.push_back(port.path + " " + port.name + (port.kept ? " +" : ""));
-    EXPECT_EQ(
-        shown,
-        (std::vector<std::string>{
-            "/dev/ttyACM7 ttyACM7 +", "/dev/serial/by-id/usb-B ttyUSB1 +", "/dev/ttyUSB0 ttyUSB0 +",
-            "/dev/ttyS0 ttyS0 +", "/dev/serial/by-id/usb-Gone usb-Gone +",
-            "/dev/serial/by-id/usb-A ttyUSB0 +", "/dev/ttyS6 ttyS6", "/dev/ttyS7 ttyS7"}));
+    EXPECT_EQ(shown,
+              (std::vector<std::string>{
+                  "/dev/ttyACM7 ttyACM7 +", "/dev/ttyS0 ttyS0 +", "/dev/ttyUSB0 ttyUSB0 +",
+                  "/dev/ttyS3 ttyS3", "/dev/serial/by-id/usb-Gone usb-Gone +",
+                  "/dev/serial/by-id/usb-B ttyUSB1 +", "/dev/ttyS6 ttyS6", "/dev/ttyS7 ttyS7"}));
     EXPECT_EQ(rw::SerialTransport(200).openFailure(), "COM200 (/dev/ttyS199): no such device");
 }
 
