@@ -3,7 +3,6 @@
 // it, so waits of seconds take no real time and every pause is recorded.
 #include <cstdint>
 #include <mutex>
-#include <numeric>
 #include <vector>
 
 #include "base/Clock.h"
@@ -32,15 +31,6 @@ class FakeClock : public rw::Clock {
     std::vector<int64_t> sleeps() const {
         std::lock_guard lock(mutex_);
         return sleeps_;
-    }
-    int64_t totalSleptMs() const {
-        std::lock_guard lock(mutex_);
-        return std::accumulate(sleeps_.begin(), sleeps_.end(), int64_t{0},
-                               [](int64_t sum, int64_t ms) { return sum + (ms > 0 ? ms : 0); });
-    }
-    void clearSleeps() {
-        std::lock_guard lock(mutex_);
-        sleeps_.clear();
     }
 
   private:

@@ -19,10 +19,6 @@ FakeLink::FakeLink(int kind, int port) {
     }
 }
 
-void FakeLink::queueReply(Bytes reply) {
-    queueReplyPieces({std::move(reply)});
-}
-
 void FakeLink::queueReplyPieces(ReplyPieces pieces) {
     std::lock_guard lock(mutex_);
     script_.push_back(std::move(pieces));
@@ -37,26 +33,9 @@ void FakeLink::setResponder(Responder responder) {
     responder_ = std::move(responder);
 }
 
-void FakeLink::setWriteLimit(uint32_t maxBytes, int times) {
-    std::lock_guard lock(mutex_);
-    writeLimit_ = maxBytes;
-    writeLimitTimes_ = times;
-}
-
-void FakeLink::setOpenError(int code) {
-    std::lock_guard lock(mutex_);
-    errorCode = code;
-}
-
 void FakeLink::setTimeoutClock(FakeClock* clock) {
     std::lock_guard lock(mutex_);
     timeoutClock_ = clock;
-}
-
-void FakeLink::setRepliesInFlight(int lateFrame) {
-    std::lock_guard lock(mutex_);
-    repliesInFlight_ = true;
-    lateFrame_ = lateFrame;
 }
 
 int FakeLink::setBaudRate(uint32_t bitsPerSecond) {
@@ -103,18 +82,7 @@ int32_t FakeLink::readWithTimeout(uint8_t* buffer, uint32_t capacity, uint32_t t
     uint32_t count = 0;
     {
         std::lock_guard lock(mutex_);
-        readTimeouts_.push_back(timeoutMs);
         count = takePiece(buffer, capacity);
-        if (count == 0 && !inFlight_.empty()) {
-            InFlight& next = inFlight_.front();
-            if (next.late) {
-                next.late = false;  // it arrives during the next wait
-            } else {
-                for (Bytes& piece : next.pieces) pending_.push_back(std::move(piece));
-                inFlight_.pop_front();
-                count = takePiece(buffer, capacity);
-            }
-        }
         clock = timeoutClock_;
     }
     if (count > 0) return static_cast<int32_t>(count);
@@ -137,28 +105,19 @@ std::optional<ReplyPieces> FakeLink::nextScripted() {
 
 uint32_t FakeLink::write(const uint8_t* data, uint32_t length) {
     Bytes frame(data, data + length);
-    uint32_t accepted = length;
     Responder responder;
     {
         std::lock_guard lock(mutex_);
         writes_.push_back(frame);
-        if (writeLimitTimes_ != 0) {
-            accepted = std::min(length, writeLimit_);
-            if (writeLimitTimes_ > 0) --writeLimitTimes_;
-        }
         responder = responder_;
     }
-    if (accepted != length) return accepted;
     std::optional<ReplyPieces> reply = nextScripted();
     if (!reply && responder) reply = responder(frame);
     std::lock_guard lock(mutex_);
-    ++acceptedFrames_;
-    if (reply && repliesInFlight_) {
-        inFlight_.push_back({std::move(*reply), acceptedFrames_ == lateFrame_});
-    } else if (reply) {
+    if (reply) {
         for (Bytes& piece : *reply) pending_.push_back(std::move(piece));
     }
-    return accepted;
+    return length;
 }
 
 }  // namespace rwtest

@@ -30,24 +30,13 @@ class FakeLink : public rw::Transport {
     explicit FakeLink(int kind = rw::LINK_SERIAL, int port = 1);
 
     // Script: one entry per accepted frame, consumed in order.
-    void queueReply(Bytes reply);
     void queueReplyPieces(ReplyPieces pieces);
     void queueSilence();
     // Answers frames once the script is used up; without one, the device is silent.
     void setResponder(Responder responder);
-    // The next `times` writes (all of them when negative) accept at most maxBytes.
-    // A frame not accepted whole gets no answer and consumes no script entry.
-    void setWriteLimit(uint32_t maxBytes, int times = -1);
-    // What lastError() reports, as after a failed open.
-    void setOpenError(int code);
     // When set, a read that finds nothing advances this clock by its time-out,
     // as a real wait would.
     void setTimeoutClock(FakeClock* clock);
-    // Replies travel: each one arrives during a later wait for input (a
-    // readWithTimeout that finds none), one reply per wait, so a purge never
-    // meets a reply still on its way. The reply to accepted frame number
-    // `lateFrame` (from 1) misses its own wait and arrives during the next one.
-    void setRepliesInFlight(int lateFrame = 0);
 
     std::vector<Bytes> writes() const { return locked(writes_); }
     Bytes lastWrite() const {
@@ -56,8 +45,6 @@ class FakeLink : public rw::Transport {
     }
     int writeCount() const { return static_cast<int>(writes().size()); }
     int purgeCount() const { return locked(purges_); }
-    // Time-out of every readWithTimeout call, in call order.
-    std::vector<uint32_t> readTimeouts() const { return locked(readTimeouts_); }
 
     int setBaudRate(uint32_t bitsPerSecond) override;
     uint32_t getBaudRate() override;
@@ -83,18 +70,7 @@ class FakeLink : public rw::Transport {
     std::deque<ReplyPieces> script_;
     Responder responder_;
     std::deque<Bytes> pending_;
-    struct InFlight {
-        ReplyPieces pieces;
-        bool late = false;
-    };
-    bool repliesInFlight_ = false;
-    int lateFrame_ = 0;
-    int acceptedFrames_ = 0;
-    std::deque<InFlight> inFlight_;
     std::vector<Bytes> writes_;
-    std::vector<uint32_t> readTimeouts_;
-    uint32_t writeLimit_ = 0;
-    int writeLimitTimes_ = 0;
     int purges_ = 0;
     uint32_t baudRate_ = 0;
     FakeClock* timeoutClock_ = nullptr;

@@ -31,22 +31,4 @@ std::string readFile(const std::filesystem::path& path) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-void addFakeSerialEntry(const std::filesystem::path& root, const std::string& entry) {
-    namespace fs = std::filesystem;
-    const size_t arrow = entry.find(" -> ");
-    if (arrow != std::string::npos) {
-        const fs::path link = root / "dev/serial/by-id" / entry.substr(0, arrow);
-        fs::create_directories(link.parent_path());
-        fs::create_symlink(fs::path("../..") / entry.substr(arrow + 4), link);
-        return;
-    }
-    const size_t blank = entry.find(' ');
-    const std::string name = entry.substr(0, blank);
-    const std::string rest = blank == std::string::npos ? "" : entry.substr(blank + 1);
-    const fs::path folder = root / "sys/class/tty" / name;
-    fs::create_directories(folder);
-    if (rest != "nodevice") fs::create_directories(folder / "device");
-    if (rest.compare(0, 5, "type=") == 0) writeFile(folder / "type", rest.substr(5) + "\n");
-}
-
 }  // namespace rwtest

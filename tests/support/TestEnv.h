@@ -1,6 +1,6 @@
 #pragma once
-// Shared helpers for tests: temporary folders and a private environment, so no
-// test ever reads or writes the user's own settings, data folder or devices.
+// Shared helpers for tests: temporary folders and files, so no test ever reads
+// or writes the user's own settings, data folder or devices.
 #include <filesystem>
 #include <string>
 
@@ -24,11 +24,5 @@ class TempDir {
 std::filesystem::path writeFile(const std::filesystem::path& path, const std::string& text);
 // The bytes of a file; empty when it cannot be read.
 std::string readFile(const std::filesystem::path& path);
-
-// Adds one entry to a fake device tree under root, as Linux shows serial
-// devices: "ttyS0 type=4" (a terminal with a device and its UART type),
-// "ttyUSB0" (with a device, no type), "tty1 nodevice", or "usb-FTDI_A -> ttyUSB0"
-// (a stable name in dev/serial/by-id linking to the kernel's device).
-void addFakeSerialEntry(const std::filesystem::path& root, const std::string& entry);
 
 }  // namespace rwtest

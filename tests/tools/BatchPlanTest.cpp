@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <tuple>
 
 #include "base/Codes.h"
 #include "support/TestEnv.h"
@@ -48,20 +49,13 @@ TEST_F(BatchPlan, LinesGroupIntoLinksByTheBusTheyNameWhateverItsSpelling) {
         (dir.path() / "a.hex").string() + "\n" + "serial:" + (dir.path() / "by-id").string() +
         "@38400 2 a.hex\n" + "udp:127.0.0.3:3001 7 a.hex\n");
     ASSERT_TRUE(plan) << error;
-    ASSERT_EQ(plan->links.size(), 4u);
-    const struct {
-        int kind;
-        std::string name;
-        std::vector<size_t> devices;
-    } links[] = {{rw::LINK_TCP, "TCP localhost:4000", {0, 3}},
-                 {rw::LINK_UDP, "UDP 127.0.0.2:3001", {1}},
-                 {rw::LINK_SERIAL, "COM3", {2, 4}},
-                 {rw::LINK_UDP, "UDP 127.0.0.3:3001", {5}}};
-    for (size_t i = 0; i < plan->links.size(); ++i) {
-        EXPECT_EQ(plan->links[i].kind, links[i].kind) << i;
-        EXPECT_EQ(plan->links[i].name, links[i].name) << i;
-        EXPECT_EQ(plan->links[i].devices, links[i].devices) << i;
-    }
+    std::vector<std::tuple<int, std::string, std::vector<size_t>>> links;
+    for (const rw::PlanLink& link : plan->links)
+        links.emplace_back(link.kind, link.name, link.devices);
+    EXPECT_EQ(links, (decltype(links){{rw::LINK_TCP, "TCP localhost:4000", {0, 3}},
+                                      {rw::LINK_UDP, "UDP 127.0.0.2:3001", {1}},
+                                      {rw::LINK_SERIAL, "COM3", {2, 4}},
+                                      {rw::LINK_UDP, "UDP 127.0.0.3:3001", {5}}}));
     const rw::PlanDevice& second = plan->devices[1];
     EXPECT_EQ(second.line, 4);
     EXPECT_EQ(models[static_cast<size_t>(second.modelRow)]->name, "KVTC/1-4400");
