@@ -42,22 +42,22 @@ TEST(Settings, DefaultsForAnEmptyFileAndStoredValuesReadInRange) {
     }
 }
 
-// Tokens are read by position until one is missing or not a number where one is
-// due; a token longer than its field refuses the start.
+// Tokens are read by position (a number as "%d" reads it) until one is missing or
+// not a number where one is due; a token longer than its field refuses the start.
 TEST(Settings, CommandLineTokensReadUntilOneDoesNotFit) {
     const QString model32(32, 'M'), file256 = "/" + QString(255, 'f');
     const struct {
         QStringList args;
         int tokens;  // model, address, rate, file read
         const char* refusal;
-    } cases[] = {{{"M", "5", "4800", "f.hex", "extra"}, 4, ""},
+    } cases[] = {{{"M", "5x", "+4800", "f.hex", "extra"}, 4, ""},
                  {{"M", "x", "4800", "f.hex"}, 1, ""},
                  {{"M", "5", "fast", "f.hex"}, 2, ""},
                  {{"M", "5", "4800", ""}, 3, ""},
                  {{model32, "5", "4800", file256}, 4, ""},
                  {{model32 + "M", "5"}, 0, "MODEL NAME TOO LONG"},
                  {{"M", "5", "4800", file256 + "f"}, 3, "FILE NAME TOO LONG"},
-                 {{}, 0, ""}};
+                 {{"", "5"}, 0, ""}};
     for (const auto& c : cases) {
         const rw::CommandLine line = rw::CommandLine::parse(c.args);
         using Text = std::optional<QString>;
