@@ -6,7 +6,6 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
-#include <QPushButton>
 #include <QRadioButton>
 #include <QStyle>
 #include <QStyleOptionButton>
@@ -59,7 +58,6 @@ void expectLaidOut(QDialog& dialog) {
     ASSERT_TRUE(units);
     const rw::DialogBaseUnits base = rw::dialogBaseUnits(QFontMetricsF(dialog.font(), &dialog));
     EXPECT_EQ(dialog.size(), rw::dialogUnitsToPixels(*units, base).size());
-    const QRect client(QPoint(), dialog.size());
     std::vector<QWidget*> shown;
     for (QObject* child : dialog.children()) {
         auto* control = qobject_cast<QWidget*>(child);
@@ -67,7 +65,7 @@ void expectLaidOut(QDialog& dialog) {
         SCOPED_TRACE(control->objectName().toStdString());
         EXPECT_TRUE(rw::parseDialogUnits(control->property("dlu").toString()));
         EXPECT_EQ(control->size().expandedTo(neededSize(*control)), control->size());
-        EXPECT_TRUE(client.contains(control->geometry()));
+        EXPECT_TRUE(QRect(QPoint(), dialog.size()).contains(control->geometry()));
         if (control->isHidden()) continue;
         for (QWidget* other : shown) {
             EXPECT_FALSE(other->geometry().intersects(control->geometry()))

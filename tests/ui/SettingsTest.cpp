@@ -19,9 +19,9 @@ TEST(Settings, DefaultsForAnEmptyFileAndStoredValuesReadInRange) {
     EXPECT_EQ(std::make_tuple(empty.driver, empty.baudRate, empty.address, empty.device, empty.port,
                               empty.stallSeconds),
               std::make_tuple(1, 9600, 101, 0, 0, 60));
-    EXPECT_EQ(QStringList({empty.file, empty.ip, empty.recordFile}),
-              QStringList({"4255.hex", "192.168.0.100:3001", ""}));
-    EXPECT_EQ(empty.recordPath("/d/"), "/d/Production.jsonl");
+    EXPECT_EQ(std::make_tuple(empty.file, empty.ip, empty.recordFile, empty.recordPath("/d/")),
+              std::make_tuple(QString("4255.hex"), QString("192.168.0.100:3001"), QString(),
+                              std::string("/d/Production.jsonl")));
     EXPECT_EQ(empty.ports, rw::ComPortPaths{});
     const struct {
         const char* key;

@@ -144,9 +144,8 @@ bool idle(rw::ProgrammerDialog& dialog) {
 
 // The text of the checked link button, empty when none is.
 QString checkedLink(rw::ProgrammerDialog& dialog) {
-    for (QRadioButton* button : dialog.linkButtons) {
+    for (QRadioButton* button : dialog.linkButtons)
         if (button->isChecked()) return button->text();
-    }
     return {};
 }
 
@@ -262,6 +261,9 @@ TEST_F(WindowTest, AbortThenGoDuringTheWindDownThenCloseWhileRunning) {
     hold(false);
     ASSERT_TRUE(QTest::qWaitFor([&] { return requests().size() == 2 && idle(dialog); }));
     EXPECT_EQ(requests()[1].deviceAddress, 4242);
+    const QString history = dialog.historyEdit->toPlainText();  // newest first
+    EXPECT_LT(history.indexOf("COMPLETE"), history.indexOf("@ 4242..."));
+    EXPECT_LT(history.indexOf("@ 4242..."), history.indexOf("@ 42..."));
     EXPECT_EQ(rw::failedList(), rw::AddressList{42});
     EXPECT_EQ(shown(dialog.statusLabel), "*** FLASH PROGRAMMING COMPLETE ***");
     EXPECT_EQ(enabledButtons(dialog), QStringList({"Go", "[...]"}));
