@@ -1,39 +1,31 @@
 // Dialog layouts in dialog units: the conversion with a font's base units, and
 // every text of the three dialogs fitting its control in several fonts (CMake
 // runs this file's tests once more at scale factor 2).
+#include <gtest/gtest.h>
+
 #include <QApplication>
-#include <QPushButton>
+#include <QComboBox>
+#include <QLabel>
 #include <QRadioButton>
 #include <QStyle>
 #include <QStyleOptionButton>
 
-#include "WindowTestSupport.h"
 #include "ui/AboutDialog.h"
 #include "ui/DeviceListDialog.h"
 #include "ui/DialogFont.h"
 #include "ui/DialogUnits.h"
+#include "ui/ProgrammerDialog.h"
 
 namespace rwtest {
 namespace {
 
+// 337 / 52 letters = 6.48 is 6; 75 * 6 / 4 = 112.5 and 12 * 13 / 8 = 19.5 round up;
+// 338 / 52 = 6.5 is 7.
 TEST(DialogUnits, ConvertWithTheFontsBaseUnitsRoundingHalvesUp) {
-    const struct {
-        int lettersWidth, lineHeight;  // the 52 letters in a row, a line's height
-        QRect units, pixels;
-    } cases[] = {
-        // The templates' own font: 6 x 13 base units, 1.5 x 1.625 pixels a unit.
-        {312, 13, {0, 0, 350, 310}, {0, 0, 525, 504}},
-        // 337 / 52 = 6.48 is 6; 75 * 6 / 4 = 112.5 and 12 * 13 / 8 = 19.5 round up.
-        {337, 13, {24, 35, 75, 12}, {36, 57, 113, 20}},
-        // 338 / 52 = 6.5 is 7; a taller font.
-        {338, 14, {104, 13, 100, 50}, {182, 23, 175, 88}},
-        // A control shown at its own size: only its place is converted.
-        {312, 13, {QPoint(332, 293), QSize()}, {QPoint(498, 476), QSize()}},
-    };
-    for (const auto& c : cases) {
-        const rw::DialogBaseUnits base = rw::dialogBaseUnits(c.lettersWidth, c.lineHeight);
-        EXPECT_EQ(rw::dialogUnitsToPixels(c.units, base), c.pixels) << c.lettersWidth;
-    }
+    EXPECT_EQ(rw::dialogUnitsToPixels({24, 35, 75, 12}, rw::dialogBaseUnits(337, 13)),
+              QRect(36, 57, 113, 20));
+    EXPECT_EQ(rw::dialogUnitsToPixels({104, 13, 100, 50}, rw::dialogBaseUnits(338, 14)),
+              QRect(182, 23, 175, 88));
 }
 
 // The room a control's text needs: its size hint, without what a style adds for
@@ -66,17 +58,14 @@ void expectLaidOut(QDialog& dialog) {
     ASSERT_TRUE(units);
     const rw::DialogBaseUnits base = rw::dialogBaseUnits(QFontMetricsF(dialog.font(), &dialog));
     EXPECT_EQ(dialog.size(), rw::dialogUnitsToPixels(*units, base).size());
-    const QRect client(QPoint(), dialog.size());
     std::vector<QWidget*> shown;
     for (QObject* child : dialog.children()) {
         auto* control = qobject_cast<QWidget*>(child);
         if (control == nullptr) continue;
         SCOPED_TRACE(control->objectName().toStdString());
         EXPECT_TRUE(rw::parseDialogUnits(control->property("dlu").toString()));
-        const QSize need = neededSize(*control);
-        EXPECT_GE(control->width(), need.width());
-        EXPECT_GE(control->height(), need.height());
-        EXPECT_TRUE(client.contains(control->geometry()));
+        EXPECT_EQ(control->size().expandedTo(neededSize(*control)), control->size());
+        EXPECT_TRUE(QRect(QPoint(), dialog.size()).contains(control->geometry()));
         if (control->isHidden()) continue;
         for (QWidget* other : shown) {
             EXPECT_FALSE(other->geometry().intersects(control->geometry()))
@@ -86,35 +75,31 @@ void expectLaidOut(QDialog& dialog) {
     }
 }
 
-QFont pixelFont(const char* family, int pixels) {
-    QFont font{QString::fromLatin1(family)};
-    font.setPixelSize(pixels);
-    return font;
-}
-
-using DialogLayoutTest = WindowTest;
-
-TEST_F(DialogLayoutTest, EveryTextHasTheRoomItsFontNeeds) {
-    const std::pair<const char*, std::optional<QFont>> fonts[] = {
-        {"as constructed, in the dialogs' own font", std::nullopt},
-        {"the platform's default font", QApplication::font()},
-        {"DejaVu Sans 11 px", pixelFont("DejaVu Sans", 11)},
-        {"DejaVu Sans 13 px, a line 15.1 px high", pixelFont("DejaVu Sans", 13)},
-        {"DejaVu Sans Condensed 11 px", pixelFont("DejaVu Sans Condensed", 11)},
-        {"Liberation Sans 11 px, metrics as the templates' font's look-alikes",
-         pixelFont("Liberation Sans", 11)},
-    };
-    auto main = makeDialog();
+// Six fonts: as constructed (the dialogs' own font), the platform's default, and
+// DejaVu Sans 11 and 13 px (a line 15.1 px high), DejaVu Sans Condensed and
+// Liberation Sans (metrics as the templates' font's look-alikes) 11 px.
+TEST(DialogLayoutTest, EveryTextHasTheRoomItsFontNeeds) {
+    const std::pair<const char*, int> fonts[] = {{"", 0},
+                                                 {"default", 0},
+                                                 {"DejaVu Sans", 11},
+                                                 {"DejaVu Sans", 13},
+                                                 {"DejaVu Sans Condensed", 11},
+                                                 {"Liberation Sans", 11}};
+    rw::DialogOptions options;
+    options.siblingServer = QStringLiteral("romwright-test-no-sibling-%1").arg(::getpid());
+    rw::ProgrammerDialog main(options);
     // The widest texts a job writes into the labels the template sized for them.
-    main->crcLabel->setText(QStringLiteral("CRC8 = ff hex"));
-    main->elapsedLabel->setText(QStringLiteral("9999.9 seconds"));
+    main.crcLabel->setText(QStringLiteral("CRC8 = ff hex"));
+    main.elapsedLabel->setText(QStringLiteral("9999.9 seconds"));
     rw::AboutDialog about;
     rw::DeviceListDialog deviceList(nullptr);
-    for (const auto& [name, font] : fonts) {
-        for (QDialog* dialog : {static_cast<QDialog*>(main.get()), static_cast<QDialog*>(&about),
-                                static_cast<QDialog*>(&deviceList)}) {
-            if (font) rw::applyDialogFont(*dialog, *font);
-            SCOPED_TRACE(std::string(name) + ": " + dialog->fontInfo().family().toStdString());
+    for (const auto& [family, pixels] : fonts) {
+        QFont font = pixels > 0 ? QFont(QString::fromLatin1(family)) : QApplication::font();
+        if (pixels > 0) font.setPixelSize(pixels);
+        for (QDialog* dialog : std::initializer_list<QDialog*>{&main, &about, &deviceList}) {
+            if (*family) rw::applyDialogFont(*dialog, font);
+            SCOPED_TRACE(std::string(family) + " " + std::to_string(pixels) + ": " +
+                         dialog->fontInfo().family().toStdString());
             expectLaidOut(*dialog);
         }
     }

@@ -12,22 +12,20 @@
 namespace rwtest {
 namespace {
 
-using Calls = std::vector<std::string>;
-
+// Records the output's uses as "once NAME, loop NAME, stop, beep" and how often
+// the audio system was asked for a device.
 struct RecordingOutput : rw::SoundOutput {
     explicit RecordingOutput(bool present) : device(present) {}
-    bool hasDevice() const override {
-        ++probes;
-        return device;
-    }
+    bool hasDevice() const override { return ++probes, device; }
     void play(const QString& path, bool looping) override {
-        calls.push_back((looping ? "loop " : "once ") + QFileInfo(path).fileName().toStdString());
+        add((looping ? "loop " : "once ") + QFileInfo(path).fileName().toStdString());
     }
-    void stop() override { calls.push_back("stop"); }
-    void beep() override { calls.push_back("beep"); }
+    void stop() override { add("stop"); }
+    void beep() override { add("beep"); }
+    void add(const std::string& call) { calls += (calls.empty() ? "" : ", ") + call; }
     bool device;
     mutable int probes = 0;
-    Calls calls;
+    std::string calls;
 };
 
 // A mono 16-bit PCM WAV at 8000 bytes per second lasting ms.
@@ -46,41 +44,26 @@ std::string wav(uint32_t ms) {
 
 TEST(QtSoundPlayer, OnceWaitsTheSoundsLengthAndMissingSoundsStopOrBeep) {
     const struct {
-        bool device;
-        bool playFiles;  // false: only a missing end sound (sounds off, no file)
-        Calls calls;
+        bool device, playFiles;  // playFiles false: only a missing end sound
+        const char* calls;
         std::vector<int64_t> sleeps;
         int probes;
-    } cases[] = {
-        {true,
-         true,
-         {"once start.wav", "loop erase.wav", "once done.wav", "stop", "stop", "stop", "beep"},
-         {300, 120},
-         1},
-        {false, true, {"stop", "stop", "beep"}, {}, 1},  // a silent system: the bell
-        // Until a sound file is played the audio system is not even asked.
-        {true, false, {"stop", "beep"}, {}, 0}};
+    } cases[] = {{true, true, "once a.wav, loop b.wav, once c.wav, stop, beep", {300, 120}, 1},
+                 {false, true, "stop, beep", {}, 1},   // a silent system: the bell
+                 {true, false, "stop, beep", {}, 0}};  // no file played: no device asked
     TempDir dir;
-    auto sound = [&](const char* name, uint32_t ms) {
-        return writeFile(dir.path() / name, wav(ms)).string();
-    };
-    const std::string missing = (dir.path() / "missing.wav").string();
     for (const auto& c : cases) {
         RecordingOutput output(c.device);
         FakeClock clock;
         rw::QtSoundPlayer player(output, &clock);
         if (c.playFiles) {
-            player.playOnce(sound("start.wav", 300));
-            player.playLooping(sound("erase.wav", 1000));
-            player.playEndSound(sound("done.wav", 120));
-            // Missing files play nothing but end the repeating sound.
-            player.playOnce(missing);
-            if (c.device) player.playLooping(missing);
+            player.playOnce(writeFile(dir.path() / "a.wav", wav(300)));
+            player.playLooping(writeFile(dir.path() / "b.wav", wav(1000)));
+            player.playEndSound(writeFile(dir.path() / "c.wav", wav(120)));
         }
-        player.playEndSound(missing);  // the default sound instead
-        EXPECT_EQ(output.calls, c.calls) << c.device;
-        EXPECT_EQ(clock.sleeps(), c.sleeps) << c.device;
-        EXPECT_EQ(output.probes, c.probes);
+        player.playEndSound(dir.str() + "/missing.wav");  // the default sound instead
+        EXPECT_EQ(std::make_tuple(output.calls, output.probes, clock.sleeps()),
+                  std::make_tuple(std::string(c.calls), c.probes, c.sleeps));
     }
 }
 
