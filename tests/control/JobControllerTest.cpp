@@ -1,14 +1,12 @@
 // The job controller's state machine, driven by hand as the window and the
-// worker would: every command in every state, the runs that went wrong before,
-// what Go puts in the record, the device list and the stall limit; then driving
-// the real programming sequence: a device list and the production record its
-// jobs leave, and a link that did not open, with its cause, its log line and its
-// end sound.
+// worker would: every command in every state and the buttons it leaves, the
+// runs that went wrong before, Go's refusals and the link it fills, the device
+// list and the stall limit; then the production record on its own.
 #include <sys/wait.h>
 #include <unistd.h>
+
 #include <array>
 #include <cctype>
-
 #include <sstream>
 
 #include "JobBench.h"
@@ -163,20 +161,19 @@ TEST(Controller, DeviceListsHoldEachNumberOnceInTheirOrder) {
 
 TEST(Controller, GoRefusesWhatTheRecordCannotTakeAndFillsTheLink) {
     const struct {
-        int driver, portIndex, modelRow;
+        int driver, modelRow;
         std::string hostPort, imageFile, expected;  // link kind, port, host; or the refusal
     } cases[] = {
-        {2, 2, 1, "127.0.0.2", "", "2 3001 127.0.0.2"},
-        {3, 2, 1, "h:12:34", "", "3 12 h"},
-        {1, 2, 1, "", ".gone", "Invalid Binary File"},
-        {1, 2, -1, "", "", "NO FLASH DEVICE SELECTED"},
-        {1, 2, 5, "", "", "NO FLASH DEVICE SELECTED"},
-        {2, 2, 1, std::string(32, 'h'), "", "HOST NAME TOO LONG"},
+        {2, 1, "127.0.0.2", "", "2 3001 127.0.0.2"},
+        {3, 1, "h:12:34", "", "3 12 h"},
+        {1, 1, "", ".gone", "Invalid Binary File"},
+        {1, -1, "", "", "NO FLASH DEVICE SELECTED"},
+        {1, 5, "", "", "NO FLASH DEVICE SELECTED"},
+        {2, 1, std::string(32, 'h'), "", "HOST NAME TOO LONG"},
     };
     for (const auto& c : cases) {
         JobBench t;
-        std::tie(t.form.driver, t.form.portIndex, t.form.modelRow) =
-            std::tie(c.driver, c.portIndex, c.modelRow);
+        std::tie(t.form.driver, t.form.modelRow) = std::tie(c.driver, c.modelRow);
         t.form.hostPort = c.hostPort;
         t.form.imageFile += c.imageFile;
         t.controller.go();
