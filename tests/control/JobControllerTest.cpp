@@ -1,289 +1,291 @@
-// The job controller's state machine: every command in every state, then the
-// runs that went wrong before (queued Go, quick retry, late Escape, second Abort).
-#include <fstream>
-#include <iterator>
+// The job controller's state machine, driven by hand as the window and the
+// worker would: every command in every state and the buttons it leaves, the
+// runs that went wrong before, Go's refusals and the link it fills, the device
+// list and the stall limit; then the production record on its own.
+#include <sys/wait.h>
+#include <unistd.h>
 
-#include "ControllerHarness.h"
+#include <array>
+#include <cctype>
+#include <sstream>
+
+#include "JobBench.h"
+#include "control/StallWatch.h"
 
 namespace rwtest {
 namespace {
 
 using rw::JobState;
-using Step = std::function<void(ControllerTest&)>;
-using Named = std::pair<std::string, Step>;
 
-const Named kStates[] = {
-    {"idle", [](ControllerTest&) {}},
-    {"running", [](ControllerTest& t) { t.controller.go(); }},
-    {"aborted", [](ControllerTest& t) { t.controller.go(), t.controller.abort(); }},
-    {"ended", [](ControllerTest& t) { t.controller.go(), t.finish(0, false); }},
-    {"pause",
-     [](ControllerTest& t) {
-         rw::pendingQueue() = {9};
-         t.controller.go(), t.finish(0, false);
-     }},
-    {"pause, no worker",
-     [](ControllerTest& t) {
-         rw::pendingQueue() = {9};
-         t.controller.listConfirmed();
-     }},
-    {"closing", [](ControllerTest& t) { t.controller.close(); }},
-};
-
-const Named kCommands[] = {
-    {"go", [](ControllerTest& t) { t.controller.go(); }},
-    {"abort", [](ControllerTest& t) { t.controller.abort(); }},
-    {"list",
-     [](ControllerTest& t) {
-         if (!t.controller.deviceListTaken()) return;
-         rw::pendingQueue() = {7};
-         t.controller.listConfirmed();
-     }},
-    {"pause over", [](ControllerTest& t) { t.controller.queuePauseElapsed(); }},
-    {"done", [](ControllerTest& t) { t.controller.flashDone(1); }},
-    {"final", [](ControllerTest& t) { t.status("CRC CHECKSUM ERROR", 1, 1); }},
-    {"ended", [](ControllerTest& t) { t.controller.workerEnded(); }},
-    {"quit", [](ControllerTest& t) { t.controller.quitRequested(1); }},
-    {"close", [](ControllerTest& t) { t.controller.close(); }},
-};
-
-constexpr const char* kAborted = "status Flash Download Aborted...";
-constexpr const char* kWaiting = "status WAITING FOR THE LAST JOB TO END...";
-
-struct Transition {
-    const char* state;
-    const char* command;
-    JobState next;
-    std::string effects;  // start, pause, address, retry, quit and status lines
-};
-
-// Every pair not listed keeps its state and shows nothing, except that "final"
-// shows its line and "quit" quits in every state but closing, and "close" closes.
-const Transition kTable[] = {
-    {"idle", "go", JobState::Running, "status ; start 5"},
-    {"idle", "abort", JobState::Idle, "status "},
-    {"idle", "list", JobState::QueuePause, "address 7; pause 1000"},
-    {"running", "abort", JobState::WindingDown, kAborted},
-    {"running", "done", JobState::WindingDown, ""},
-    {"running", "final", JobState::WindingDown, "status CRC CHECKSUM ERROR"},
-    {"running", "ended", JobState::Idle, ""},
-    {"aborted", "go", JobState::WindingDown, kWaiting},
-    {"aborted", "ended", JobState::Idle, ""},
-    {"ended", "go", JobState::WindingDown, kWaiting},
-    {"ended", "ended", JobState::Idle, ""},
-    {"pause", "abort", JobState::WindingDown, kAborted},
-    {"pause, no worker", "abort", JobState::Idle, kAborted},
-    {"pause, no worker", "pause over", JobState::Running, "status ; start 9"},
-    {"closing", "quit", JobState::Closing, ""},
-};
-
-TEST(JobControllerTable, EveryCommandInEveryState) {
-    for (const auto& [state, toState] : kStates) {
-        for (const auto& [command, run] : kCommands) {
-            SCOPED_TRACE(state + " + " + command);
-            ControllerTest t;
-            toState(t);
-            const JobState before = t.controller.state();
-            t.view.lines.clear();
-            run(t);
-            Transition row{"", "", command == "close" ? JobState::Closing : before, ""};
-            if (command == "final") row.effects = "status CRC CHECKSUM ERROR";
-            if (command == "quit") row.effects = "quit 1";
-            for (const Transition& listed : kTable) {
-                if (state == listed.state && command == listed.command) row = listed;
-            }
-            std::string effects;
-            for (const auto& line :
-                 t.view.only({"start", "pause", "address", "retry", "quit", "status"}))
-                effects += (effects.empty() ? "" : "; ") + line;
-            EXPECT_EQ(rw::jobStateName(t.controller.state()),
-                      std::string(rw::jobStateName(row.next)));
-            EXPECT_EQ(effects, row.effects);
+// Plays words in order: go, abort, close, quit (the command line's, code 1),
+// over (the queue pause ended), ended (the worker's threads let go of the record),
+// sent (a progress line), final (a failing final line alone), done (a failed
+// completion alone), ok / fail (final line and completion, threads still on the
+// record), list:5,9 (the device list confirmed, when it may be opened).
+void play(JobBench& t, const std::string& words) {
+    std::istringstream in(words);
+    for (std::string w; in >> w;) {
+        if (w == "go") t.controller.go();
+        if (w == "abort") t.controller.abort();
+        if (w == "close") t.controller.close();
+        if (w == "quit") t.controller.quitRequested(1);
+        if (w == "over") t.controller.queuePauseElapsed();
+        if (w == "ended") t.controller.workerEnded();
+        if (w == "sent") t.status("SENT  128 / 256  BYTES...", 0, 0);
+        if (w == "final") t.status("CRC CHECKSUM ERROR", 1, 1);
+        if (w == "done") t.controller.flashDone(1);
+        if (w == "ok" || w == "fail") {
+            t.job.failed = w == "fail";
+            t.status(w == "fail" ? "CRC CHECKSUM ERROR" : kComplete, 1, 1);
+            t.job.running = 0;
+            t.controller.flashDone(w == "fail");
+        }
+        if (w.starts_with("list:") && t.controller.deviceListTaken()) {
+            rw::queueAddressList(w.substr(5));
+            t.controller.listConfirmed();
         }
     }
 }
 
-TEST_F(ControllerTest, GoInTheQueuePauseIsNotTakenAndEveryAddressRunsOnceInOrder) {
-    rw::pendingQueue() = {5, 9};
-    controller.listConfirmed();
-    for (int address : {5, 9}) {
-        controller.go();  // the operator's Go (button or Enter) in the pause
-        EXPECT_EQ(view.started, address == 5 ? 0 : 1);
-        controller.queuePauseElapsed();
-        controller.go();  // and again while the queued job runs
-        finish(address == 9 ? 1 : 0, /*threadsGone=*/false);
-        if (address == 5) controller.go();  // and in the pause while its threads end
-        controller.workerEnded();
+// The view's lines, then the state and the failed list: "status ; start 5 => running [9]".
+std::string outcome(JobBench& t) {
+    std::string text;
+    for (const std::string& line : t.lines) text += (text.empty() ? "" : "; ") + line;
+    text += std::string(" => ") + rw::jobStateName(t.controller.state()) + " [";
+    for (uint16_t address : rw::failedList()) text += std::to_string(address) + ",";
+    return text + "]";
+}
+
+const std::string kAborted = "status Flash Download Aborted...; red";
+const std::string kWaiting = "status WAITING FOR THE LAST JOB TO END...";
+const std::string kCrcError = "status CRC CHECKSUM ERROR";
+
+// The states as the words that lead there: idle, running, aborted, ended,
+// the pause after a job, the pause of a new list, closing.
+const char* const kStates[] = {"", "go", "go abort", "go ok", "go list:9 ok", "list:9", "close"};
+const char* const kCommands[] = {"go",    "abort", "list:7", "over", "done",
+                                 "final", "ended", "quit",   "close"};
+// Every pair not listed keeps its state and shows nothing, except that "final"
+// shows its line, "quit" quits in every state but closing, and "close" closes.
+const std::tuple<std::string, std::string, std::string> kTable[] = {
+    {"", "go", "status ; start 5 => running []"},
+    {"", "abort", "status  => idle []"},
+    {"", "list:7", "address 7; pause 1000 => queue pause []"},
+    {"go", "abort", kAborted + " => winding down []"},
+    {"go", "done", " => winding down [5,]"},
+    {"go", "final", kCrcError + " => winding down []"},
+    {"go", "ended", " => idle []"},
+    {"go abort", "go", kWaiting + " => winding down []"},
+    {"go abort", "done", " => winding down [5,]"},
+    {"go abort", "ended", " => idle []"},
+    {"go ok", "go", kWaiting + " => winding down []"},
+    {"go ok", "ended", " => idle []"},
+    {"go list:9 ok", "abort", kAborted + " => winding down []"},
+    {"list:9", "abort", kAborted + " => idle []"},
+    {"list:9", "over", "status ; start 9 => running []"},
+    {"close", "quit", " => closing []"},
+};
+
+TEST(Controller, EveryCommandInEveryStateAndTheButtonsItLeaves) {
+    for (const std::string state : kStates) {
+        for (const std::string command : kCommands) {
+            SCOPED_TRACE(state + " + " + command);
+            JobBench t;
+            play(t, state);
+            std::string expected = command == "final"  ? kCrcError
+                                   : command == "quit" ? "quit 1"
+                                                       : "";
+            expected += std::string(" => ") +
+                        (command == "close" ? "closing" : rw::jobStateName(t.controller.state())) +
+                        " []";
+            for (const auto& [s, c, listed] : kTable) {
+                if (state == s && command == c) expected = listed;
+            }
+            t.lines.clear();
+            play(t, command);
+            EXPECT_EQ(outcome(t), expected);
+            // Go and Browse are off and Abort on exactly while a job or a list is under way
+            // (a final line in the pause, which no worker sends, is left out).
+            const JobState now = t.controller.state();
+            EXPECT_TRUE(now == JobState::Closing ||
+                        (now == JobState::QueuePause && command == "final") ||
+                        t.live == (now == JobState::Running || now == JobState::QueuePause));
+        }
     }
-    EXPECT_EQ(view.only({"start"}), (std::vector<std::string>{"start 5", "start 9"}));
-    EXPECT_EQ(rw::failedList(), rw::AddressList{9});
-    EXPECT_EQ(controller.state(), JobState::Idle);
-    EXPECT_FALSE(view.live);
 }
 
-TEST_F(ControllerTest, AbortInThePauseDropsTheRestOfTheList) {
-    rw::queueAddressList("5, 9\t11");
-    controller.listConfirmed();
-    EXPECT_TRUE(view.live) << "Abort stays available for the list";
-    controller.abort();
-    controller.queuePauseElapsed();  // a timer that fired anyway changes nothing
-    EXPECT_EQ(view.started, 0);
-    EXPECT_TRUE(rw::pendingQueue().empty());
-    EXPECT_EQ(view.status, "Flash Download Aborted...");
-    EXPECT_EQ(job.failed, 1);
-    EXPECT_FALSE(view.live);
+TEST(Controller, RunsThatWentWrongBefore) {
+    const std::pair<const char*, std::string> cases[] = {
+        // Go in the pause is not taken; every address runs once, in order; one failure
+        // offers no retry.
+        {"list:5,9 go over go ok go ended over go fail ended",
+         "address 5; pause 1000; status ; start 5; status " + kComplete +
+             "; address 9; pause 1000; status ; start 9; " + kCrcError + "; red => idle [9,]"},
+        // Abort in the pause drops the rest of the list.
+        {"list:5,9,11 abort over go ok ended", "address 5; pause 1000; " + kAborted +
+                                                   "; status ; start 5; plain; status " +
+                                                   kComplete + " => idle []"},
+        // The queued Go waits for the last worker to end.
+        {"list:5,4 over ok over ended",
+         "address 5; pause 1000; status ; start 5; status " + kComplete +
+             "; address 4; pause 1000; status ; start 4 => running []"},
+        // A list confirmed after the completion waits for the worker; before it, the
+        // completion takes it.
+        {"go fail list:4,7 ended",
+         "status ; start 5; " + kCrcError + "; red; address 4; pause 1000 => queue pause []"},
+        // The retry list opens at the second failure; an address is listed once.
+        {"go fail ended go fail ended list:4,7 over fail ended over fail",
+         "status ; start 5; " + kCrcError + "; red; status ; start 5; plain; " + kCrcError +
+             "; red; address 4; pause 1000; status ; start 4; plain; " + kCrcError +
+             "; red; address 7; pause 1000; status ; start 7; plain; " + kCrcError +
+             "; red; retry => winding down [4,7,]"},
+        // An aborted job keeps its status; a second Abort does nothing.
+        {"go sent abort abort sent done", "status ; start 5; status SENT  128 / 256  BYTES...; " +
+                                              kAborted + " => winding down [5,]"},
+        // A Go that waited starts once the worker has ended.
+        {"go abort go ended", "status ; start 5; " + kAborted + "; " + kWaiting +
+                                  "; status ; start 5; plain => running []"},
+    };
+    for (const auto& [words, expected] : cases) {
+        JobBench t;
+        play(t, words);
+        EXPECT_EQ(outcome(t), expected) << words;
+    }
 }
 
-TEST(AddressListTest, OneAddressPerNumberOnceEachInTheirOrder) {
+TEST(Controller, DeviceListsHoldEachNumberOnceInTheirOrder) {
     // Words that are not numbers and 0 name no device; numbers keep their low 16 bits.
     EXPECT_EQ(rw::parseAddressList("12, abc\t0\r\n70000 12 -1,,+7"),
               (rw::AddressList{12, 4464, 65535, 7}));
 }
 
-// The retry list may be confirmed while the last worker still closes its link
-// (or, before, while the queued Go waits for it): the list still starts.
-TEST(ControllerRuns, AConfirmedListAlwaysStarts) {
-    for (int c = 0; c < 3; ++c) {
-        const bool confirmBeforeWorkerEnds = c != 1, slowLink = c == 2;
-        SCOPED_TRACE(c);
-        ControllerTest t;
-        rw::pendingQueue() = {5};
-        rw::failedList() = {4};
-        t.view.form->address = 4;
-        t.controller.go();
-        t.finish(1, false);
-        t.controller.queuePauseElapsed();  // the queued Go waits for the worker
-        t.controller.workerEnded();
-        t.finish(1, false);  // 5 fails too: two failures, the retry list opens
-        EXPECT_EQ(t.view.only({"retry"}).size(), 1u);
-        rw::queueAddressList("5\r\n4\r\n");  // what the retry list's Go does
-        if (!confirmBeforeWorkerEnds) t.controller.workerEnded();
-        t.controller.listConfirmed();
-        if (confirmBeforeWorkerEnds) {
-            EXPECT_EQ(t.controller.state(), JobState::WindingDown);
-            t.controller.workerEnded();
-        }
-        EXPECT_EQ(t.controller.state(), JobState::QueuePause);
-        if (slowLink) {
-            t.controller.queuePauseElapsed();  // 5 runs; 4 is queued behind it
-            t.finish(0, false);
-            t.controller.queuePauseElapsed();
-            EXPECT_EQ(t.view.started, 3) << "no second job while the link closes";
-            t.controller.workerEnded();
-        } else {
-            t.controller.queuePauseElapsed();
-        }
-        EXPECT_EQ(t.view.only({"start"}).back(), slowLink ? "start 4" : "start 5");
-    }
-}
-
-TEST_F(ControllerTest, AnAbortedJobKeepsItsStatusAndColourUntilItsWorkerEnds) {
-    controller.go();
-    status("SENT  128 / 256  BYTES...", 0, 0);
-    controller.abort();
-    controller.abort();                         // a second Abort while it winds down
-    status("SENT  256 / 256  BYTES...", 0, 0);  // the block under way succeeded
-    EXPECT_EQ(view.status, "Flash Download Aborted...");
-    job.running = 0;
-    controller.flashDone(1);
-    EXPECT_EQ(view.only({"red", "plain"}), (std::vector<std::string>{"red"}));
-    EXPECT_EQ(rw::failedList(), rw::AddressList{5});
-}
-
-TEST(ControllerRuns, GoRefusesWhatTheRecordCannotTakeAndFillsTheLink) {
-    const std::string longHost(40, 'h');
+TEST(Controller, GoRefusesWhatTheRecordCannotTakeAndFillsTheLink) {
     const struct {
-        const char* name;
-        std::function<void(rw::GoForm&)> edit;
-        const char* refusal;  // null: started
-        int linkKind = 0, port = 0;
-        const char* host = "";
+        int driver, modelRow;
+        std::string hostPort, imageFile, expected;  // link kind, port, host; or the refusal
     } cases[] = {
-        {"serial COM3", [](rw::GoForm&) {}, nullptr, rw::LINK_SERIAL, 3, ""},
-        {"no COM selected", [](rw::GoForm& f) { f.portIndex = -1; }, nullptr, rw::LINK_SERIAL, 0},
-        {"host without port", [](rw::GoForm& f) { f.driver = 2, f.hostPort = "127.0.0.2"; },
-         nullptr, rw::LINK_TCP, 3001, "127.0.0.2"},
-        {"empty port", [](rw::GoForm& f) { f.driver = 3, f.hostPort = "h:"; }, nullptr,
-         rw::LINK_UDP, 0, "h"},
-        {"two colons", [](rw::GoForm& f) { f.driver = 3, f.hostPort = "h:12:34"; }, nullptr,
-         rw::LINK_UDP, 12, "h"},
-        {"missing file", [](rw::GoForm& f) { f.imageFile += ".gone"; }, "Invalid Binary File"},
-        {"no model", [](rw::GoForm& f) { f.modelRow = -1; }, "NO FLASH DEVICE SELECTED"},
-        {"model out of table", [](rw::GoForm& f) { f.modelRow = 5; }, "NO FLASH DEVICE SELECTED"},
-        {"long host", [&](rw::GoForm& f) { f.driver = 2, f.hostPort = longHost + ":1"; },
-         "HOST NAME TOO LONG"},
+        {2, 1, "127.0.0.2", "", "2 3001 127.0.0.2"},
+        {3, 1, "h:12:34", "", "3 12 h"},
+        {1, 1, "", ".gone", "Invalid Binary File"},
+        {1, -1, "", "", "NO FLASH DEVICE SELECTED"},
+        {1, 5, "", "", "NO FLASH DEVICE SELECTED"},
+        {2, 1, std::string(32, 'h'), "", "HOST NAME TOO LONG"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        ControllerTest t;
-        t.view.form->baudRate = 19200;
-        t.view.form->address = 4660;
-        c.edit(*t.view.form);
-        t.job.imageLength = 77;
+        JobBench t;
+        std::tie(t.form.driver, t.form.modelRow) = std::tie(c.driver, c.modelRow);
+        t.form.hostPort = c.hostPort;
+        t.form.imageFile += c.imageFile;
         t.controller.go();
-        EXPECT_EQ(t.job.imageLength, 0);
-        EXPECT_EQ(t.job.failed, c.refusal != nullptr);
-        if (c.refusal != nullptr) {
-            EXPECT_EQ(t.view.status, c.refusal);
-            EXPECT_EQ(t.controller.state(), JobState::Idle);
-            EXPECT_EQ(t.view.started, 0);
+        const bool refused = std::isupper(c.expected[0]);
+        EXPECT_EQ(t.job.failed, refused) << c.expected;
+        if (refused) {
+            EXPECT_EQ(outcome(t), "status " + c.expected + "; red => idle []");
             continue;
         }
-        EXPECT_EQ(std::tie(t.job.linkKind, t.job.port, t.job.baudRate, t.job.deviceAddress),
-                  std::make_tuple(c.linkKind, c.port, 19200, 4660));
-        EXPECT_STREQ(t.job.hostName, c.host);
-        EXPECT_STREQ(t.job.imagePath, t.view.form->imageFile.c_str());
-        EXPECT_EQ(t.job.model, t.models[1].get());
-        EXPECT_EQ(t.job.running, 1);
+        EXPECT_EQ(std::to_string(t.job.linkKind) + " " + std::to_string(t.job.port) + " " +
+                      t.job.hostName,
+                  c.expected);
+        EXPECT_EQ(outcome(t), "status ; start 5 => running []");
     }
 }
 
-TEST_F(ControllerTest, LoggedLinesReachTheLogFileTheHistoryAndTheObserver) {
-    struct Observer : rw::JobObserver {
-        std::vector<std::string> logged;
-        void lineLogged(const std::string& line) override { logged.push_back(line); }
-    } observer;
-    controller.setObserver(&observer);
-    const std::string logPath = (dir.path() / "Romwright.log").string();
-    job.logFile = std::fopen(logPath.c_str(), "w");
-    clock.advanceMs((int64_t{1} << 32) - 1000 - 250);  // 250 ms before the tick count wraps
-    controller.go();
-    status("FLASHING KVTC/1-4255 @ 5...", 0, 1);
-    status("SENT  128 / 256  BYTES...", 0, 0);
-    clock.advanceMs(1500);
-    controller.abortForStall(60);
-    std::fclose(job.logFile);
-    job.logFile = nullptr;
-    const std::vector<std::string> lines = {"TIME  FLASHING KVTC/1-4255 @ 5...",
-                                            "TIME  NO BLOCK WRITTEN FOR 60 SECONDS"};
-    EXPECT_EQ(view.history, lines);
-    EXPECT_EQ(observer.logged, lines);
-    EXPECT_EQ(readFile(logPath), lines[0] + "\r\n" + lines[1] + "\r\n");
-    EXPECT_EQ(controller.state(), JobState::WindingDown);
-    EXPECT_EQ(controller.elapsedText(), "1.5 seconds");
-    controller.flashCrc(10);
-    EXPECT_EQ(view.lines.back(), "CRC8 = 0a hex");
+TEST(Controller, TheStallLimitCountsFromTheWritePhaseAfterTheEraseWait) {
+    // The limit and the erase wait in seconds; a first status at ms, logged or not,
+    // with its bytes written; an unlogged second one at ms (-1: none) with its bytes;
+    // the moment of the check and whether the limit has passed then.
+    const std::array<int32_t, 9> cases[] = {
+        {5, 0, 0, 1, 0, -1, 0, 60000, 0},  // nothing counts before the write phase
+        {5, 0, 0, 1, 0, 1000, 0, 6000, 1},
+        {5, 0, 1000, 0, 0, -1, 0, 5999, 0},
+        {5, 20, 1000, 0, 0, -1, 0, 25999, 0},  // the erase wait is no stall
+        {5, 20, 1000, 0, 0, -1, 0, 26000, 1},
+        {5, 0, 1000, 0, 0, 4000, 128, 8999, 0},    // a block restarts the count
+        {5, 0, 1000, 0, 128, 4000, 128, 6000, 1},  // the same count is no progress
+        {0, 0, 1000, 0, 0, -1, 0, 999999, 0},      // no limit
+    };
+    for (const auto& [limit, erase, at1, logged1, bytes1, at2, bytes2, checkAt, expired] : cases) {
+        rw::StallWatch watch(limit);
+        watch.jobStarted(0);
+        watch.status(logged1, bytes1, erase, at1);
+        if (at2 >= 0) watch.status(false, bytes2, erase, at2);
+        EXPECT_EQ(watch.expired(checkAt), expired != 0) << checkAt;
+    }
 }
 
-// Why the worker's link did not open comes with its final line only, and goes
-// with the next status.
-TEST_F(ControllerTest, ALinkFailureCauseBelongsToTheFinalLineItCameWith) {
-    const std::string cause = "COM3 (/dev/ttyUSB0): no such device";
-    std::snprintf(job.linkFailure, sizeof job.linkFailure, "%s", cause.c_str());
-    for (const std::string next : {"idle abort", "refused go"}) {
-        SCOPED_TRACE(next);
-        controller.go();
-        status("SENT  0 / 16  BYTES...", 0, 0);
-        EXPECT_EQ(controller.statusDetail(), "") << "read with a final line only";
-        job.running = 0;
-        status("COM3 PORT INITIALIZE ERROR", 1, 1);
-        controller.flashDone(1);
-        controller.workerEnded();
-        EXPECT_EQ(controller.statusDetail(), cause);
-        if (next == "refused go") view.form->imageFile = "/none.hex";
-        next == "idle abort" ? controller.abort() : controller.go();
-        EXPECT_EQ(controller.statusDetail(), "");
+// A job that ended programmed, with a long status: more to interleave.
+rw::JobOutcome outcome(bool programmed = true, bool stopped = false) {
+    rw::JobOutcome o;
+    std::tie(o.programmed, o.stopped, o.status) =
+        std::tuple(programmed, stopped, std::string(3000, 'x'));
+    return o;
+}
+
+// Records every call; the file's content is a string.
+struct WatchedFile : rw::RecordFile {
+    std::string calls, content;
+    bool open(const std::string&, std::string&) override { return note("open"); }
+    void close() override {}
+    bool lock() override { return note("lock"); }
+    void unlock() override { note("unlock"); }
+    std::optional<char> lastByte() override {
+        return note("lastByte") && !content.empty() ? std::optional(content.back()) : std::nullopt;
     }
+    bool append(const std::string& b) override { return content += b, note("append"); }
+    bool sync() override { return note("sync"); }
+    bool note(const char* call) { return calls += call + std::string(" "), true; }
+};
+
+// The line is appended whole and synced under the lock, after a torn last line
+// has been ended; a stopped job is "aborted" only when the operator stopped it,
+// and without a final line it has the stop's own status.
+TEST(ProductionRecord, EachJobAppendsOneWholeLineThatSaysHowItEnded) {
+    // Programmed, stopped, stopped by the operator (not the stall limit), the result.
+    const std::tuple<bool, bool, bool, const char*> cases[] = {
+        {true, true, true, "programmed"},  // the Abort came too late
+        {false, true, true, "aborted"},
+        {false, true, false, "failed"},
+        {false, false, true, "failed"}};
+    for (const auto& [programmed, stopped, operatorAbort, result] : cases) {
+        auto* watched = new WatchedFile;  // the record owns it
+        rw::ProductionRecord record{std::unique_ptr<rw::RecordFile>(watched)};
+        std::string error;
+        ASSERT_TRUE(record.open("record.jsonl", error));
+        record.beginJob({});
+        record.markStopped("STOPPED", operatorAbort);
+        rw::JobOutcome ended = outcome(programmed, stopped);
+        if (!programmed) ended.status.clear();  // ended without a final line
+        record.jobEnded(ended);
+        EXPECT_EQ(watched->calls, "open lock lastByte append sync unlock ");
+        const auto written = jsonLines(watched->content);
+        ASSERT_EQ(written.size(), 1u);
+        EXPECT_EQ(std::tie(written[0]["result"], written[0]["status"]),
+                  std::make_tuple(result, stopped && !programmed ? "STOPPED" : ended.status));
+    }
+}
+
+TEST(ProductionRecord, TwoProcessesAppendingAtOnceNeverInterleave) {
+    TempDir dir;
+    const std::string path = writeFile(dir.path() / "Production.jsonl", "{\"torn\":").string();
+    pid_t children[2];
+    for (pid_t& child : children) {
+        if ((child = ::fork()) != 0) continue;
+        rw::ProductionRecord record;
+        std::string error;
+        for (int i = 0; i < 150 && record.open(path, error); ++i) {
+            record.beginJob({});
+            record.jobEnded(outcome());
+        }
+        ::_exit(record.lastError().empty() && error.empty() ? 0 : 1);
+    }
+    for (pid_t child : children) {
+        int status = -1;
+        EXPECT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_EQ(status, 0);
+    }
+    const std::string text = readFile(path);
+    EXPECT_TRUE(text.starts_with("{\"torn\":\n{")) << "a torn line is ended, not mended";
+    EXPECT_EQ(jsonLines(text, 9).size(), 300u);
 }
 
 }  // namespace
