@@ -148,16 +148,6 @@ void ChildProcess::stop() {
     closePipe();
 }
 
-ProcessResult runProcess(const std::vector<std::string>& argv, int timeoutMs) {
-    ChildProcess child;
-    ProcessOptions options;
-    options.mergeErrors = true;
-    if (!child.start(argv, options)) return {};
-    const std::optional<int> exitCode = child.waitExit(timeoutMs);
-    child.stop();
-    return {exitCode.value_or(-1), child.output()};
-}
-
 std::string programPath(const std::string& name) {
     return std::string(ROMWRIGHT_BIN_DIR) + "/" + name;
 }

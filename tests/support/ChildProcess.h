@@ -54,14 +54,6 @@ class ChildProcess {
     size_t lineStart_ = 0;
 };
 
-struct ProcessResult {
-    int exitCode = -1;   // -1 when the program could not be started or ran too long
-    std::string output;  // standard output and error, interleaved
-};
-
-// Runs argv to its end (killed after timeoutMs), capturing both outputs.
-ProcessResult runProcess(const std::vector<std::string>& argv, int timeoutMs = 60000);
-
 // The path of one of our programs in the build ("romwright-sim").
 std::string programPath(const std::string& name);
 

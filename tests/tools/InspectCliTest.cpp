@@ -55,10 +55,12 @@ TEST(InspectCli, ReportsLoadsFailuresAndUsageErrorsByExitStatusAndDumpsOnlyWhatL
         std::filesystem::remove(dump);
         std::vector<std::string> argv{programPath("romwright-inspect")};
         argv.insert(argv.end(), c.args.begin(), c.args.end());
-        const ProcessResult result = runProcess(argv);
-        SCOPED_TRACE(result.output);
-        EXPECT_EQ(result.exitCode, c.exitCode);
-        EXPECT_NE(result.output.find(c.output), std::string::npos);
+        ChildProcess inspect;
+        ProcessOptions merged;
+        merged.mergeErrors = true;
+        ASSERT_TRUE(inspect.start(argv, merged));
+        EXPECT_EQ(inspect.waitExit(60000), c.exitCode);
+        EXPECT_NE(inspect.output().find(c.output), std::string::npos) << inspect.output();
         EXPECT_EQ(readFile(dump), c.dumped ? std::string(bytes.begin(), bytes.end()) : "");
     }
 }
