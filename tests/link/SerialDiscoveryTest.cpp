@@ -33,32 +33,25 @@ void addEntry(const fs::path& root, const std::string& entry) {
 }
 
 TEST(SerialPortDiscovery, FindsPresentDevicesUsbAdaptersFirstByTheirStableNames) {
-    const struct {
-        Texts tree, expected;  // expected: "path = kernel name", in order
-    } cases[] = {
-        // Ports without a UART (ttyS0 to ttyS3 always exist) or a device are left
-        // out; built-in ports come by number.
-        {{"ttyS10 type=4", "ttyS2 type=4", "ttyS1 type=0", "ttyS0 type=4", "ttyS3",
-          "tty1 nodevice"},
-         {"/dev/ttyS0 = ttyS0", "/dev/ttyS2 = ttyS2", "/dev/ttyS10 = ttyS10"}},
-        // USB adapters by their sorted stable names, then the built-in ports; a
-        // stale link is skipped, a device with two names listed once, one
-        // without a stable name listed with the others.
-        {{"ttyS0 type=4", "ttyUSB0", "ttyUSB1", "ttyACM0", "ttyUSB3", "usb-Prolific_B -> ttyUSB0",
+    // Ports without a UART (ttyS0 to ttyS3 always exist) or a device are left out,
+    // built-in ports come by number; USB adapters come first by their sorted
+    // stable names; a stale link is skipped, a device with two names listed once,
+    // one without a stable name listed with the others.
+    TempDir root;
+    for (const std::string entry :
+         {"ttyS10 type=4", "ttyS2 type=4", "ttyS1 type=0", "ttyS0 type=4", "ttyS3", "tty1 nodevice",
+          "ttyUSB0", "ttyUSB1", "ttyACM0", "ttyUSB3", "usb-Prolific_B -> ttyUSB0",
           "usb-FTDI_A -> ttyUSB1", "usb-FTDI_A-port0 -> ttyUSB1", "usb-Arduino_C -> ttyACM0",
-          "usb-Gone -> ttyUSB9"},
-         {"/dev/serial/by-id/usb-Arduino_C = ttyACM0", "/dev/serial/by-id/usb-FTDI_A = ttyUSB1",
-          "/dev/serial/by-id/usb-Prolific_B = ttyUSB0", "/dev/ttyS0 = ttyS0",
-          "/dev/ttyUSB3 = ttyUSB3"}},
-    };
-    for (const auto& c : cases) {
-        TempDir root;
-        for (const std::string& entry : c.tree) addEntry(root.path(), entry);
-        Texts found;
-        for (const rw::SerialDevice& device : rw::discoverSerialDevices(root.path()))
-            found.push_back(device.path + " = " + device.name);
-        EXPECT_EQ(found, c.expected);
-    }
+          "usb-Gone -> ttyUSB9"})
+        addEntry(root.path(), entry);
+    Texts found;
+    for (const rw::SerialDevice& device : rw::discoverSerialDevices(root.path()))
+        found.push_back(device.path + " = " + device.name);
+    EXPECT_EQ(found,
+              (Texts{"/dev/serial/by-id/usb-Arduino_C = ttyACM0",
+                     "/dev/serial/by-id/usb-FTDI_A = ttyUSB1",
+                     "/dev/serial/by-id/usb-Prolific_B = ttyUSB0", "/dev/ttyS0 = ttyS0",
+                     "/dev/ttyS2 = ttyS2", "/dev/ttyS10 = ttyS10", "/dev/ttyUSB3 = ttyUSB3"}));
 }
 
 }  // namespace

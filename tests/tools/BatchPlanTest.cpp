@@ -56,16 +56,16 @@ TEST_F(BatchPlan, LinesGroupIntoLinksByTheBusTheyNameWhateverItsSpelling) {
                                       {rw::LINK_UDP, "UDP 127.0.0.2:3001", {1}},
                                       {rw::LINK_SERIAL, "COM3", {2, 4}},
                                       {rw::LINK_UDP, "UDP 127.0.0.3:3001", {5}}}));
-    const rw::PlanDevice& second = plan->devices[1];
-    EXPECT_EQ(second.line, 4);
-    EXPECT_EQ(models[static_cast<size_t>(second.modelRow)]->name, "KVTC/1-4400");
-    EXPECT_EQ(second.file, (dir.path() / "my images/b.hex").string());
-    const rw::PlanDevice& serial = plan->devices[4];
-    EXPECT_EQ(serial.address, 2);
-    EXPECT_EQ(serial.baudRate, 38400);
-    EXPECT_EQ(serial.devicePath, (dir.path() / "by-id").string()) << "opened as the line names it";
-    EXPECT_EQ(plan->devices[2].devicePath, defaults.comPorts[2]);
-    EXPECT_EQ(models[static_cast<size_t>(serial.modelRow)]->name, "KVTC/1-4255");
+    const auto device = [&](size_t i) {
+        const rw::PlanDevice& d = plan->devices[i];
+        return std::tuple(d.line, d.address, models[size_t(d.modelRow)]->name, d.file, d.baudRate,
+                          d.devicePath);
+    };
+    const std::string by = (dir.path() / "by-id").string(), a = (dir.path() / "a.hex").string();
+    EXPECT_EQ(device(1),
+              std::tuple(4, 7, "KVTC/1-4400", (dir.path() / "my images/b.hex").string(), 0, ""));
+    EXPECT_EQ(device(2), std::tuple(5, 1, "KVTC/1-4255", a, 9600, defaults.comPorts[2]));
+    EXPECT_EQ(device(4), std::tuple(7, 2, "KVTC/1-4255", a, 38400, by)) << "opened as named";
 }
 
 TEST_F(BatchPlan, AFaultStopsThePlanWithItsLineAndReason) {
