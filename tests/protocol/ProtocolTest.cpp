@@ -54,8 +54,8 @@ TEST_F(ProtocolTest, RequestsGoOnTheWireByteForByteWithTheSequenceOfTheRequestNo
         EXPECT_EQ(rw::sendDeviceCommand(link, job, command), kFail) << "undefined: not sent";
     useModel(KVTC_5140);
     giveImage(1000);
-    link.queueSilence();
-    link.queueSilence();  // the first of these requests needs three tries
+    link.queueReplyPieces({});
+    link.queueReplyPieces({});  // no answer twice: the first of these requests needs three tries
     for (uint8_t command : {rw::CMD_FLASH_INIT, rw::CMD_FLASH_VERIFY, rw::CMD_PERMISSION})
         ASSERT_EQ(rw::sendDeviceCommand(link, job, command), kOk);
     const uint8_t crc = rw::imageCrc8(job);
@@ -96,7 +96,7 @@ TEST_F(ProtocolTest, BlocksOfAtMost128BytesGoToTheRegionAddressAndTheCrcToItsLas
                          uint8_t(std::max(count, 1))};
         for (int i = 0; i < count; ++i) payload.push_back(job.image[size_t(bytesWritten + i)]);
         if (count == 0) payload.push_back(rw::imageCrc8(job));
-        EXPECT_EQ(link.lastWrite(), buildRequest(101, 0, 0xF0, payload)) << address;
+        EXPECT_EQ(link.writes().back(), buildRequest(101, 0, 0xF0, payload)) << address;
         EXPECT_EQ(job.bytesWritten, bytesWritten + count);
     }
     // No block when nothing is left or the image overruns the buffer; a refused one
@@ -109,7 +109,8 @@ TEST_F(ProtocolTest, BlocksOfAtMost128BytesGoToTheRegionAddressAndTheCrcToItsLas
         job.imageLength = length;
         EXPECT_EQ(rw::writeBlock(refusing, job), kFail);
     }
-    EXPECT_EQ(std::pair(int(job.bytesWritten), refusing.writeCount()), std::pair(128, 3));
+    EXPECT_EQ(std::pair(int(job.bytesWritten), refusing.writes().size()),
+              std::pair(128, size_t{3}));
 }
 
 // A request, its reply, and replies to earlier requests (sequence 1) in both forms.
@@ -203,8 +204,8 @@ TEST_F(ProtocolTest, TriesRepeatTheSameFrameAfterOnePurgeAndTheLastTryDecides) {
         FakeLink device;
         for (const ReplyPieces& reply : script) device.queueReplyPieces(reply);
         EXPECT_EQ(rw::sendDeviceCommand(device, job, rw::CMD_FLASH_INIT), expected);
-        EXPECT_EQ(std::tuple(device.writeCount(), job.requestCount, job.retryCount),
-                  std::tuple(3, 1, 2));
+        EXPECT_EQ(std::tuple(device.writes().size(), job.requestCount, job.retryCount),
+                  std::tuple(size_t{3}, 1, 2));
     }
 }
 

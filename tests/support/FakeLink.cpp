@@ -24,10 +24,6 @@ void FakeLink::queueReplyPieces(ReplyPieces pieces) {
     script_.push_back(std::move(pieces));
 }
 
-void FakeLink::queueSilence() {
-    queueReplyPieces({});
-}
-
 void FakeLink::setResponder(Responder responder) {
     std::lock_guard lock(mutex_);
     responder_ = std::move(responder);

@@ -29,9 +29,8 @@ class FakeLink : public rw::Transport {
     // "UDP 127.0.0.2:3001", "TCP 127.0.0.2:3001").
     explicit FakeLink(int kind = rw::LINK_SERIAL, int port = 1);
 
-    // Script: one entry per accepted frame, consumed in order.
+    // Script: one entry per written frame, consumed in order (no pieces: silence).
     void queueReplyPieces(ReplyPieces pieces);
-    void queueSilence();
     // Answers frames once the script is used up; without one, the device is silent.
     void setResponder(Responder responder);
     // When set, a read that finds nothing advances this clock by its time-out,
@@ -39,11 +38,6 @@ class FakeLink : public rw::Transport {
     void setTimeoutClock(FakeClock* clock);
 
     std::vector<Bytes> writes() const { return locked(writes_); }
-    Bytes lastWrite() const {
-        const std::vector<Bytes> all = writes();
-        return all.empty() ? Bytes{} : all.back();
-    }
-    int writeCount() const { return static_cast<int>(writes().size()); }
     int purgeCount() const { return locked(purges_); }
 
     int setBaudRate(uint32_t bitsPerSecond) override;
