@@ -123,12 +123,13 @@ class JobBench : public ::testing::Test,
     std::string steps() const {
         std::string letters;
         for (const Bytes& f : frames) {
-            const std::map<uint8_t, char> names{{rw::CMD_PERMISSION, 'P'},
-                                                {rw::CMD_FLASH_INIT, 'I'},
-                                                {rw::CMD_FLASH_VERIFY, 'V'},
-                                                {rw::CMD_MODE, f[9] ? 'M' : 'm'},
-                                                {rw::CMD_FLASH_WRITE, f[11] == 1 ? 'C' : 'W'}};
-            letters += names.at(f[5]);
+            const uint8_t c = f.at(5);
+            letters += c == rw::CMD_PERMISSION     ? 'P'
+                       : c == rw::CMD_FLASH_INIT   ? 'I'
+                       : c == rw::CMD_FLASH_VERIFY ? 'V'
+                       : c == rw::CMD_MODE         ? (f.at(9) ? 'M' : 'm')
+                       : c == rw::CMD_FLASH_WRITE  ? (f.at(11) == 1 ? 'C' : 'W')
+                                                   : '?';
         }
         return letters;
     }
